@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "channel/bytes.h"
+
+namespace zrn::sim {
+
+enum class FileKind { kMaster, kDedicated, kTransparent, kLinearFixed };
+enum class Access { kAlways, kChv1, kNever };
+
+struct SimFile {
+    std::uint16_t id = 0;
+    FileKind kind = FileKind::kTransparent;
+    Bytes data;                     // transparent: the content; linear fixed: records back to back
+    std::uint8_t recordLength = 0;  // linear fixed only
+    Access readAccess = Access::kAlways;
+    Access updateAccess = Access::kAlways;
+    std::vector<SimFile> children;  // MF and DFs
+
+    bool isDirectory() const { return kind == FileKind::kMaster || kind == FileKind::kDedicated; }
+    std::size_t recordCount() const { return recordLength == 0 ? 0 : data.size() / recordLength; }
+};
+
+struct Chv {
+    bool enabled = false;
+    std::string pin = "0000";
+    int attemptsLeft = 3;
+    int maxAttempts = 3;
+    std::string puk = "00000000";
+    int pukAttemptsLeft = 10;
+};
+
+// A whole card: its ATR, the file tree under MF 3F00 and CHV1.
+struct CardImage {
+    Bytes atr;
+    SimFile master{0x3F00, FileKind::kMaster, {}, 0, Access::kAlways, Access::kAlways, {}};
+    Chv chv1;
+
+    // Path from the MF, MF excluded: {0x7F10, 0x6F3A}.
+    SimFile* find(std::initializer_list<std::uint16_t> path);
+    const SimFile* find(std::initializer_list<std::uint16_t> path) const;
+    // Creates missing directories on the way; replaces an existing file of the same id.
+    SimFile& putTransparent(std::initializer_list<std::uint16_t> path, Bytes content);
+    SimFile& putLinearFixed(std::initializer_list<std::uint16_t> path, std::uint8_t recordLength,
+                            std::size_t recordCount, std::uint8_t fill = 0xFF);
+    bool remove(std::initializer_list<std::uint16_t> path);
+    // Record `index` (0-based) of a linear fixed file; empty when absent.
+    Bytes record(std::initializer_list<std::uint16_t> path, std::size_t index) const;
+    void setRecord(std::initializer_list<std::uint16_t> path, std::size_t index, ByteView bytes);
+};
+
+// Card images as JSON text (see sim/README.md). Loading throws std::runtime_error
+// naming what is wrong.
+CardImage parseImage(const std::string& json);
+std::string serializeImage(const CardImage& image);
+CardImage loadImage(const std::string& path);
+void saveImage(const CardImage& image, const std::string& path);
+
+}  // namespace zrn::sim
