@@ -5,9 +5,15 @@
 namespace zrn::channel {
 
 namespace {
-std::uint8_t high(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
-std::uint8_t low(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
-std::uint8_t recordNumber(std::uint8_t index) { return static_cast<std::uint8_t>(index + 1); }
+std::uint8_t high(std::uint16_t v) {
+    return static_cast<std::uint8_t>(v >> 8);
+}
+std::uint8_t low(std::uint16_t v) {
+    return static_cast<std::uint8_t>(v & 0xFF);
+}
+std::uint8_t recordNumber(std::uint8_t index) {
+    return static_cast<std::uint8_t>(index + 1);
+}
 constexpr std::uint8_t kAbsoluteMode = 0x04;
 }  // namespace
 
@@ -48,13 +54,14 @@ Apdu Apdu::readRecord(std::uint8_t recordIndex, std::uint8_t length) {
     return Apdu(kReadRecord, recordNumber(recordIndex), kAbsoluteMode, length);
 }
 
-Apdu Apdu::updateRecord(std::uint8_t recordIndex, const std::uint8_t* data,
-                        std::uint8_t length) {
+Apdu Apdu::updateRecord(std::uint8_t recordIndex, const std::uint8_t* data, std::uint8_t length) {
     Apdu apdu(kUpdateRecord, recordNumber(recordIndex), kAbsoluteMode, length);
     apdu.appendData(data, length);
     return apdu;
 }
 
-Apdu Apdu::getResponse(std::uint8_t length) { return Apdu(kGetResponse, 0x00, 0x00, length); }
+Apdu Apdu::getResponse(std::uint8_t length) {
+    return Apdu(kGetResponse, 0x00, 0x00, length);
+}
 
 }  // namespace zrn::channel

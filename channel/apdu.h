@@ -11,7 +11,7 @@ namespace zrn::channel {
 // One GSM 11.11 command APDU (class A0), built on the stack. The buffer is the
 // 260 bytes an update command needs; the unused tail stays zero.
 class Apdu {
-public:
+  public:
     static constexpr std::size_t kCapacity = 260;
     static constexpr std::uint8_t kClassGsm = 0xA0;
 
@@ -37,7 +37,7 @@ public:
     std::size_t size() const { return size_; }
     ByteView view() const { return {bytes_.data(), size_}; }
 
-private:
+  private:
     Apdu(std::uint8_t ins, std::uint8_t p1, std::uint8_t p2, std::uint8_t p3);
     void appendData(const std::uint8_t* data, std::uint8_t length);
 

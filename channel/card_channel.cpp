@@ -13,7 +13,9 @@ constexpr std::uint8_t kSw1ResponseAvailable = 0x9F;  // GSM 11.11 9.4.1
 constexpr std::uint8_t kSw1Ok = 0x90;
 }  // namespace
 
-CardChannel::~CardChannel() { handle_ = 0; }
+CardChannel::~CardChannel() {
+    handle_ = 0;
+}
 
 CardChannel& cardChannel() {
     static CardChannel channel;
@@ -74,10 +76,9 @@ bool CardChannel::SelectFile(std::uint16_t fileId, std::uint8_t& responseLength)
     return true;
 }
 
-bool CardChannel::ReadBinary(std::uint8_t* destination, std::uint8_t length,
-                             std::uint16_t offset, std::uint8_t* dataLength) {
-    return exchangeExpectingOk(Apdu::readBinary(offset, length), destination, length,
-                               dataLength);
+bool CardChannel::ReadBinary(std::uint8_t* destination, std::uint8_t length, std::uint16_t offset,
+                             std::uint8_t* dataLength) {
+    return exchangeExpectingOk(Apdu::readBinary(offset, length), destination, length, dataLength);
 }
 
 bool CardChannel::UpdateBinary(const std::uint8_t* source, std::uint8_t length,

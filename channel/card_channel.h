@@ -12,7 +12,7 @@ namespace zrn::channel {
 // Every command reports success as a boolean; status words and PC/SC errors
 // are not kept.
 class CardChannel {
-public:
+  public:
     static constexpr std::uint32_t kReceiveBufferSize = 260;
 
     CardChannel() = default;
@@ -24,8 +24,8 @@ public:
     bool HasCard() const { return handle_ != 0; }
     CardHandle handle() const { return handle_; }
 
-    bool Transmit(const std::uint8_t* command, std::uint32_t commandLength,
-                  std::uint8_t* response, std::uint32_t* responseLength);
+    bool Transmit(const std::uint8_t* command, std::uint32_t commandLength, std::uint8_t* response,
+                  std::uint32_t* responseLength);
 
     // Succeeds on SW1 = 9F only; then SW2 (the response length) goes to responseLength.
     bool SelectFile(std::uint16_t fileId, std::uint8_t& responseLength);
@@ -40,7 +40,7 @@ public:
     bool GetResponse(std::uint8_t* destination, std::uint8_t length,
                      std::uint8_t* dataLength = nullptr);
 
-private:
+  private:
     struct Answer {
         bool ok = false;
         std::uint8_t sw1 = 0;

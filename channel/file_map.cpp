@@ -17,12 +17,14 @@ bool selectPath(CardChannel& channel, std::initializer_list<std::uint16_t> path,
     return true;
 }
 
-bool selectInPhonebookDirectory(CardChannel& channel, std::uint16_t directory,
-                                std::uint16_t file, std::uint8_t& responseLength) {
+bool selectInPhonebookDirectory(CardChannel& channel, std::uint16_t directory, std::uint16_t file,
+                                std::uint8_t& responseLength) {
     return selectPath(channel, {fid::kMasterFile, directory, file}, responseLength);
 }
 
-int asOpenResult(bool selected) { return selected ? 1 : -1; }
+int asOpenResult(bool selected) {
+    return selected ? 1 : -1;
+}
 
 constexpr std::size_t kFileSizeEnd = 4;       // bytes 2-3
 constexpr std::size_t kRecordLengthEnd = 15;  // byte 14
@@ -72,8 +74,8 @@ int OpenMessageFile(std::uint8_t& responseLength, CardChannel& channel) {
 }
 
 int OpenExtraMessageFile(std::uint8_t& responseLength, CardChannel& channel) {
-    return asOpenResult(selectPath(
-        channel, {fid::kMasterFile, fid::kTelecom, fid::kExtraMessages}, responseLength));
+    return asOpenResult(selectPath(channel, {fid::kMasterFile, fid::kTelecom, fid::kExtraMessages},
+                                   responseLength));
 }
 
 int OpenExtraMessageIndex(std::uint8_t& responseLength, CardChannel& channel) {
@@ -99,8 +101,7 @@ bool FindPhonebookDirectory(CardChannel& channel, std::uint16_t& phonebookDirect
 
 std::optional<FileInfo> FetchFileInfo(CardChannel& channel, std::uint8_t responseLength,
                                       InfoNeeded needed) {
-    const std::size_t required =
-        needed == InfoNeeded::kFileSize ? kFileSizeEnd : kRecordLengthEnd;
+    const std::size_t required = needed == InfoNeeded::kFileSize ? kFileSizeEnd : kRecordLengthEnd;
     if (responseLength < required) {
         return std::nullopt;
     }

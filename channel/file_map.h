@@ -62,8 +62,8 @@ struct FileInfo {
 };
 
 enum class InfoNeeded {
-    kFileSize,                     // bytes 2-3
-    kFileSizeAndRecordLength,      // bytes 2-3 and byte 14
+    kFileSize,                 // bytes 2-3
+    kFileSizeAndRecordLength,  // bytes 2-3 and byte 14
 };
 
 // Fetches the selection response with GET RESPONSE for exactly `responseLength`

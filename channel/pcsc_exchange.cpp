@@ -4,9 +4,8 @@
 
 namespace zrn::channel {
 
-long exchangeWithPcsc(CardHandle handle, const std::uint8_t* command,
-                      std::uint32_t commandLength, std::uint8_t* response,
-                      std::uint32_t* responseLength) {
+long exchangeWithPcsc(CardHandle handle, const std::uint8_t* command, std::uint32_t commandLength,
+                      std::uint8_t* response, std::uint32_t* responseLength) {
     DWORD received = *responseLength;
     const LONG rv = SCardTransmit(static_cast<SCARDHANDLE>(handle), SCARD_PCI_T0, command,
                                   commandLength, nullptr, response, &received);

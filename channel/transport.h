@@ -15,8 +15,7 @@ long exchangeApdu(CardHandle handle, const std::uint8_t* command, std::uint32_t 
                   std::uint8_t* response, std::uint32_t* responseLength);
 
 // The exchange over the platform's PC/SC service (T=0), for the definitions above.
-long exchangeWithPcsc(CardHandle handle, const std::uint8_t* command,
-                      std::uint32_t commandLength, std::uint8_t* response,
-                      std::uint32_t* responseLength);
+long exchangeWithPcsc(CardHandle handle, const std::uint8_t* command, std::uint32_t commandLength,
+                      std::uint8_t* response, std::uint32_t* responseLength);
 
 }  // namespace zrn::channel

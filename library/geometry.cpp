@@ -15,8 +15,7 @@ PhonebookGeometry& phonebookGeometry() {
     return geometry;
 }
 
-void applyConfigFile(const std::uint8_t (&config)[kConfigFileLength],
-                     PhonebookGeometry& geometry) {
+void applyConfigFile(const std::uint8_t (&config)[kConfigFileLength], PhonebookGeometry& geometry) {
     geometry.nameSlotLength = config[0];
     geometry.numberSlotLength = config[1];
     geometry.adnCount = readBe16(&config[2]);
@@ -58,6 +57,13 @@ bool readRecordCount(CardChannel& channel, Select select, std::int32_t& count) {
     return true;
 }
 
+// A card that answers 90 00 with fewer bytes than asked has not given us the
+// file's content; the configuration must not be filled in from nothing.
+bool readExactly(CardChannel& channel, std::uint8_t* buffer, std::uint8_t length) {
+    std::uint8_t received = 0;
+    return channel.ReadBinary(buffer, length, 0, &received) && received == length;
+}
+
 }  // namespace
 
 bool isExtendedLayout(CardChannel& channel, const PhonebookGeometry& geometry) {
@@ -79,13 +85,13 @@ bool ReadCardGeometry(CardChannel& channel, PhonebookGeometry& geometry) {
         return true;
     }
     std::uint8_t buffer[kConfigFileLength] = {};
-    if (!channel.ReadBinary(buffer, kConfigFileLength, 0)) {
+    if (!readExactly(channel, buffer, kConfigFileLength)) {
         return false;
     }
     applyConfigFile(buffer, geometry);
     std::uint8_t responseLength = 0;
     if (!channel::SelectOptionFile(channel, responseLength) ||
-        !channel.ReadBinary(buffer, kOptionReadLength, 0)) {
+        !readExactly(channel, buffer, kOptionReadLength)) {
         return false;
     }
     geometry.adiTypeFlags = buffer[4];

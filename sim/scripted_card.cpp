@@ -11,8 +11,8 @@ long ScriptedCard::transmit(ByteView command, Bytes& response) {
         return 0;
     }
     if (next_ >= steps_.size()) {
-        failure_ = "step " + std::to_string(stepNumber) + ": unexpected command " +
-                   toHex(command) + " after the end of the script";
+        failure_ = "step " + std::to_string(stepNumber) + ": unexpected command " + toHex(command) +
+                   " after the end of the script";
         response = {0x6F, 0x00};
         return 0;
     }

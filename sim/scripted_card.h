@@ -11,7 +11,7 @@ namespace zrn::sim {
 // and the answer to give. The first mismatch is remembered with the step that
 // failed, and every later command is answered 6F 00.
 class ScriptedCard : public VirtualCard {
-public:
+  public:
     struct Step {
         std::string command;   // hex
         std::string response;  // hex; empty with transportError set fails the exchange
@@ -26,7 +26,7 @@ public:
     std::string verify() const;
     std::size_t played() const { return next_; }
 
-private:
+  private:
     std::vector<Step> steps_;
     std::size_t next_ = 0;
     std::string failure_;

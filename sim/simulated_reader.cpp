@@ -19,7 +19,9 @@ void insertCard(VirtualCard* card, CardHandle handle) {
     gHandle = card != nullptr ? handle : 0;
 }
 
-VirtualCard* insertedCard() { return gCard; }
+VirtualCard* insertedCard() {
+    return gCard;
+}
 
 long exchangeWithSimulator(CardHandle handle, const std::uint8_t* command,
                            std::uint32_t commandLength, std::uint8_t* response,

@@ -8,7 +8,7 @@ namespace zrn::sim {
 
 // Anything that answers command APDUs as a card in a T=0 reader would.
 class VirtualCard {
-public:
+  public:
     virtual ~VirtualCard() = default;
     // Answers one command. Returns 0 with the response APDU (data, SW1, SW2)
     // in `response`, or a PC/SC error value when the exchange itself fails.
@@ -26,7 +26,7 @@ VirtualCard* insertedCard();
 
 // Inserts for one scope.
 class ScopedCard {
-public:
+  public:
     explicit ScopedCard(VirtualCard& card, CardHandle handle = kSimulatedHandle) {
         insertCard(&card, handle);
     }

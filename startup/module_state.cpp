@@ -11,12 +11,16 @@ ModuleState& libraryModuleState() {
     return state;
 }
 
-ModuleState* currentModuleState() { return tCurrent; }
+ModuleState* currentModuleState() {
+    return tCurrent;
+}
 
 ModuleStateGuard::ModuleStateGuard() noexcept : previous_(tCurrent) {
     tCurrent = &libraryModuleState();
 }
 
-ModuleStateGuard::~ModuleStateGuard() { tCurrent = previous_; }
+ModuleStateGuard::~ModuleStateGuard() {
+    tCurrent = previous_;
+}
 
 }  // namespace zrn::startup

@@ -16,13 +16,13 @@ ModuleState* currentModuleState();
 
 // Entered before anything else an export does and left on every way out.
 class ModuleStateGuard {
-public:
+  public:
     ModuleStateGuard() noexcept;
     ~ModuleStateGuard();
     ModuleStateGuard(const ModuleStateGuard&) = delete;
     ModuleStateGuard& operator=(const ModuleStateGuard&) = delete;
 
-private:
+  private:
     ModuleState* previous_;
 };
 

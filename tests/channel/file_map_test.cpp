@@ -13,7 +13,7 @@ using test::selectMissing;
 using test::selectOk;
 
 class ScriptedChannel : public ::testing::Test {
-protected:
+  protected:
     void play(Script script) {
         card_ = std::make_unique<sim::ScriptedCard>(std::move(script));
         sim::insertCard(card_.get());
@@ -44,27 +44,26 @@ TEST_P(Discovery, SelectsExactlyTheCandidates) {
 
 INSTANTIATE_TEST_SUITE_P(
     FileMap, Discovery,
-    ::testing::Values(
-        DiscoveryCase{"BothDirectoriesTelecomWins",
-                      {selectOk(0x3F00), selectOk(0x7F10), selectOk(0x6F04)},
-                      true,
-                      0x7F10},
-        DiscoveryCase{"TelecomWithoutNameFile",
-                      {selectOk(0x3F00), selectOk(0x7F10), selectMissing(0x6F04),
-                       selectOk(0x3F00), selectOk(0x5F00), selectOk(0x6F04)},
-                      true,
-                      0x5F00},
-        DiscoveryCase{"NoTelecom",
-                      {selectOk(0x3F00), selectMissing(0x7F10), selectOk(0x3F00),
-                       selectOk(0x5F00), selectOk(0x6F04)},
-                      true,
-                      0x5F00},
-        DiscoveryCase{"Neither",
-                      {selectOk(0x3F00), selectOk(0x7F10), selectMissing(0x6F04),
-                       selectOk(0x3F00), selectMissing(0x5F00)},
-                      false,
-                      0x0000},
-        DiscoveryCase{"NoMasterFile", {selectMissing(0x3F00)}, false, 0x0000}),
+    ::testing::Values(DiscoveryCase{"BothDirectoriesTelecomWins",
+                                    {selectOk(0x3F00), selectOk(0x7F10), selectOk(0x6F04)},
+                                    true,
+                                    0x7F10},
+                      DiscoveryCase{"TelecomWithoutNameFile",
+                                    {selectOk(0x3F00), selectOk(0x7F10), selectMissing(0x6F04),
+                                     selectOk(0x3F00), selectOk(0x5F00), selectOk(0x6F04)},
+                                    true,
+                                    0x5F00},
+                      DiscoveryCase{"NoTelecom",
+                                    {selectOk(0x3F00), selectMissing(0x7F10), selectOk(0x3F00),
+                                     selectOk(0x5F00), selectOk(0x6F04)},
+                                    true,
+                                    0x5F00},
+                      DiscoveryCase{"Neither",
+                                    {selectOk(0x3F00), selectOk(0x7F10), selectMissing(0x6F04),
+                                     selectOk(0x3F00), selectMissing(0x5F00)},
+                                    false,
+                                    0x0000},
+                      DiscoveryCase{"NoMasterFile", {selectMissing(0x3F00)}, false, 0x0000}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ScriptedChannel, FailedPathLeavesLastSuccessfulResponseLength) {
@@ -102,8 +101,7 @@ struct InfoCase {
     std::uint32_t records;
 };
 
-class SelectionResponse : public ScriptedChannel,
-                          public ::testing::WithParamInterface<InfoCase> {};
+class SelectionResponse : public ScriptedChannel, public ::testing::WithParamInterface<InfoCase> {};
 
 TEST_P(SelectionResponse, FieldsAndRecordCount) {
     const InfoCase& c = GetParam();
@@ -118,25 +116,64 @@ TEST_P(SelectionResponse, FieldsAndRecordCount) {
     EXPECT_EQ(card_->verify(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    FileMap, SelectionResponse,
-    ::testing::Values(
-        InfoCase{"Adn15Records", 0x0F, {test::efResponse(0x01B8, 0x1C)},
-                 channel::InfoNeeded::kFileSizeAndRecordLength, true, 440, 28, 15},
-        InfoCase{"RemainderDropped", 0x0F, {test::efResponse(0x01BB, 0x1C)},
-                 channel::InfoNeeded::kFileSizeAndRecordLength, true, 443, 28, 15},
-        InfoCase{"RecordLengthZeroHoldsNoRecords", 0x0F, {test::efResponse(0x0100, 0x00)},
-                 channel::InfoNeeded::kFileSizeAndRecordLength, true, 256, 0, 0},
-        InfoCase{"SizeOnlyNeedsFourBytes", 0x04, {{"A0 C0 00 00 04", "00 00 01 00 90 00"}},
-                 channel::InfoNeeded::kFileSize, true, 256, 0, 0},
-        InfoCase{"TooShortForRecordLength", 0x0E, {},
-                 channel::InfoNeeded::kFileSizeAndRecordLength, false, 0, 0, 0},
-        InfoCase{"CardReturnsLessThanAsked", 0x0F,
-                 {{"A0 C0 00 00 0F", "00 00 01 B8 90 00"}},
-                 channel::InfoNeeded::kFileSizeAndRecordLength, false, 0, 0, 0},
-        InfoCase{"GetResponseRefused", 0x0F, {{"A0 C0 00 00 0F", "6F 00"}},
-                 channel::InfoNeeded::kFileSize, false, 0, 0, 0}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(FileMap, SelectionResponse,
+                         ::testing::Values(InfoCase{"Adn15Records",
+                                                    0x0F,
+                                                    {test::efResponse(0x01B8, 0x1C)},
+                                                    channel::InfoNeeded::kFileSizeAndRecordLength,
+                                                    true,
+                                                    440,
+                                                    28,
+                                                    15},
+                                           InfoCase{"RemainderDropped",
+                                                    0x0F,
+                                                    {test::efResponse(0x01BB, 0x1C)},
+                                                    channel::InfoNeeded::kFileSizeAndRecordLength,
+                                                    true,
+                                                    443,
+                                                    28,
+                                                    15},
+                                           InfoCase{"RecordLengthZeroHoldsNoRecords",
+                                                    0x0F,
+                                                    {test::efResponse(0x0100, 0x00)},
+                                                    channel::InfoNeeded::kFileSizeAndRecordLength,
+                                                    true,
+                                                    256,
+                                                    0,
+                                                    0},
+                                           InfoCase{"SizeOnlyNeedsFourBytes",
+                                                    0x04,
+                                                    {{"A0 C0 00 00 04", "00 00 01 00 90 00"}},
+                                                    channel::InfoNeeded::kFileSize,
+                                                    true,
+                                                    256,
+                                                    0,
+                                                    0},
+                                           InfoCase{"TooShortForRecordLength",
+                                                    0x0E,
+                                                    {},
+                                                    channel::InfoNeeded::kFileSizeAndRecordLength,
+                                                    false,
+                                                    0,
+                                                    0,
+                                                    0},
+                                           InfoCase{"CardReturnsLessThanAsked",
+                                                    0x0F,
+                                                    {{"A0 C0 00 00 0F", "00 00 01 B8 90 00"}},
+                                                    channel::InfoNeeded::kFileSizeAndRecordLength,
+                                                    false,
+                                                    0,
+                                                    0,
+                                                    0},
+                                           InfoCase{"GetResponseRefused",
+                                                    0x0F,
+                                                    {{"A0 C0 00 00 0F", "6F 00"}},
+                                                    channel::InfoNeeded::kFileSize,
+                                                    false,
+                                                    0,
+                                                    0,
+                                                    0}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace zrn

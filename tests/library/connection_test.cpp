@@ -24,7 +24,7 @@ constexpr const char* kOption = "00 00 00 00 12 00 00 00 00 00";
 // The exports keep one channel and one geometry for the process: every test
 // starts from a library that has never seen a card.
 class Connection : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         channel::cardChannel().SetCardHandle(0);
         phonebookGeometry() = PhonebookGeometry{};
@@ -138,8 +138,7 @@ TEST_F(Connection, FailureAtEachCommandGivesThree) {
     // Discovery (the first three commands) is not acted upon; a failure there
     // only changes which directory is searched, so start after it.
     for (std::size_t failAt = 3; failAt < full.size(); ++failAt) {
-        SCOPED_TRACE("failing command " + std::to_string(failAt + 1) + ": " +
-                     full[failAt].command);
+        SCOPED_TRACE("failing command " + std::to_string(failAt + 1) + ": " + full[failAt].command);
         SetUp();
         Script script(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(failAt) + 1);
         script.back().response = "6F 00";
@@ -178,6 +177,22 @@ TEST_F(Connection, ModuleStateIsRestoredAfterEveryExport) {
     EXPECT_EQ(ReadSMS(&count, &length, buffer), -1);
     // The calling thread had no module state of its own before; it has none after.
     EXPECT_EQ(startup::currentModuleState(), nullptr);
+}
+
+}  // namespace
+}  // namespace zrn
+
+namespace zrn {
+namespace {
+
+TEST_F(Connection, ShortConfigurationReadIsAFailure) {
+    Script script = connectionScript(0x01B8, 0x1C, 176, kConfig, kOption);
+    script[14].response = "14 20 00 FA 90 00";  // four of the twenty bytes
+    script.resize(15);
+    play(script);
+    EXPECT_EQ(ConnectReader(sim::kSimulatedHandle), 3);
+    EXPECT_EQ(phonebookGeometry().nameSlotCount, 0);
+    EXPECT_EQ(card_->verify(), "");
 }
 
 }  // namespace

@@ -17,7 +17,9 @@ inline std::string hex2(unsigned v) {
     return {kDigits[(v >> 4) & 0xF], kDigits[v & 0xF]};
 }
 
-inline std::string hex4(unsigned v) { return hex2(v >> 8) + " " + hex2(v & 0xFF); }
+inline std::string hex4(unsigned v) {
+    return hex2(v >> 8) + " " + hex2(v & 0xFF);
+}
 
 inline Step selectOk(unsigned fileId, unsigned responseLength = 0x0F) {
     return {"A0 A4 00 00 02 " + hex4(fileId), "9F " + hex2(responseLength)};
@@ -29,8 +31,8 @@ inline Step selectMissing(unsigned fileId) {
 
 // GET RESPONSE for an EF of `size` bytes with records of `recordLength` bytes.
 inline Step efResponse(unsigned size, unsigned recordLength, unsigned asked = 0x0F) {
-    std::string data = "00 00 " + hex4(size) + " 6F 3A 04 00 11 F4 44 01 02 01 " +
-                       hex2(recordLength);
+    std::string data =
+        "00 00 " + hex4(size) + " 6F 3A 04 00 11 F4 44 01 02 01 " + hex2(recordLength);
     return {"A0 C0 00 00 " + hex2(asked), data + " 90 00"};
 }
 
@@ -41,9 +43,8 @@ inline void append(Script& script, const Script& more) {
 inline Script selectPath(std::initializer_list<unsigned> path) {
     Script script;
     for (unsigned id : path) {
-        script.push_back(selectOk(id, id == 0x3F00 || (id >> 8) == 0x7F || (id >> 8) == 0x5F
-                                          ? 0x16
-                                          : 0x0F));
+        script.push_back(
+            selectOk(id, id == 0x3F00 || (id >> 8) == 0x7F || (id >> 8) == 0x5F ? 0x16 : 0x0F));
     }
     return script;
 }
