@@ -1,0 +1,143 @@
+#pragma once
+
+// The phone book as people see it (names, typed numbers, free-text entries,
+// groups, all in UTF-8) and its translation to and from the library's
+// phone-book element stream, with every text coded for the card's layout.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "channel/bytes.h"
+#include "cli/outcome.h"
+#include "cli/text/alpha.h"
+
+namespace zrn::cli {
+
+enum class NumberType { kGeneral, kMobile, kHome, kWork, kOther };
+
+// "general", "mobile", "home", "work", "other".
+const char* numberTypeName(NumberType type);
+// The stream tag: ADN, MBL, HME, OFE, OTR.
+const char* numberTypeTag(NumberType type);
+// Accepts the names above and the tags, case-insensitively.
+std::optional<NumberType> numberTypeFromName(std::string_view name);
+
+struct PhoneNumber {
+    NumberType type = NumberType::kGeneral;
+    std::string number;  // digits with * # p ? e, as shown to people
+    bool operator==(const PhoneNumber&) const = default;
+};
+
+struct Contact {
+    std::string name;
+    std::vector<PhoneNumber> numbers;
+    std::vector<std::string> notes;  // the free-text (ADI) entries
+    std::vector<int> groups;         // group numbers 1 to 8, ascending
+    bool operator==(const Contact&) const = default;
+};
+
+struct Group {
+    int number = 0;  // 1 to 8
+    std::string name;
+    bool operator==(const Group&) const = default;
+};
+
+struct Phonebook {
+    std::vector<Group> groups;
+    std::vector<Contact> contacts;
+    bool operator==(const Phonebook&) const = default;
+
+    // The group of that number, or nullptr.
+    const Group* group(int number) const;
+};
+
+// Digit text of the stream (0x30 + nibble) to people's form: 0x3A is '*',
+// 0x3B '#', 0x3C 'p' (pause), 0x3D '?' (wild), 0x3E 'e', 0x3F 'f'.
+std::string digitTextToNumber(ByteView digits);
+
+// --- the stream, byte for byte ----------------------------------------------
+
+struct RawNumber {
+    NumberType type;
+    Bytes digits;
+};
+
+struct RawContact {
+    Bytes name;
+    std::vector<RawNumber> numbers;
+    std::vector<Bytes> adi;  // every ADI element, empty ones included
+    Bytes groupDigits;
+};
+
+struct RawPhonebook {
+    std::vector<Bytes> groups;  // GRP values in stream order (group d is element d)
+    std::vector<RawContact> contacts;
+};
+
+// Parses a stream as ReadZRN returns it (either layout). Every length is
+// checked against the bytes that remain; never reads outside `stream`.
+Outcome<RawPhonebook> parsePhonebookStream(ByteView stream);
+// Group digits ("1\x013") to numbers, read as the writer reads them.
+std::vector<int> parseGroupDigits(ByteView digits);
+Phonebook decodePhonebook(const RawPhonebook& raw);
+
+// --- coding for a card --------------------------------------------------------
+
+// What the card can hold, from its geometry.
+struct PhonebookRoom {
+    bool extended = false;
+    // Extended layout (configuration file).
+    std::size_t nameSlotLength = 0;
+    std::size_t numberSlotLength = 0;
+    std::size_t adnCount = 0;
+    std::size_t nameSlotCount = 0;
+    std::size_t numberSlotCount = 0;
+    std::size_t groupCount = 0;
+    std::size_t groupNameLength = 0;
+    std::size_t adiCount = 0;
+    std::size_t adiRecordLength = 0;
+    // Standard layout (EF_ADN).
+    std::size_t adnRecordLength = 0;
+    std::size_t adnRecordCount = 0;
+};
+
+struct EncodeOptions {
+    bool plusAs00 = false;  // store a leading '+' as "00"
+};
+
+// Something that will not reach the card as given.
+struct Issue {
+    enum class Kind {
+        kLoss,     // cut, dropped or replaced: written only when the user accepts it
+        kRefused,  // must be fixed before anything is written
+    };
+    Kind kind = Kind::kLoss;
+    std::string where;  // "contact 3 (\"Anna\")", "group 2"
+    std::string what;
+};
+
+struct EncodedPhonebook {
+    Bytes stream;
+    std::int32_t count = 0;
+    RawPhonebook raw;  // what the stream holds
+    Phonebook stored;  // the same, decoded: what the card will show
+    std::vector<Issue> issues;
+
+    bool refused() const;
+    bool lossy() const;
+};
+
+EncodedPhonebook encodePhonebook(const Phonebook& phonebook, const PhonebookRoom& room,
+                                 const EncodeOptions& options = {});
+
+// Compares what was meant to be written with what the card returned, the way
+// the card may legitimately reorder it (numbers by type, free-text entries by
+// kind). Returns the first difference in words, or nothing when they agree.
+std::optional<std::string> firstDifference(const RawPhonebook& expected, const RawPhonebook& actual,
+                                           const PhonebookRoom& room);
+
+}  // namespace zrn::cli
