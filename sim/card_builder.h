@@ -130,7 +130,8 @@ Bytes ucs2Bytes(std::u16string_view text);
 
 // Name slot: byte 0 groups 3-8 in bits 0-5; byte 1 name length (bits 0-4),
 // UCS-2 flag (bit 5), group 1 (bit 6), group 2 (bit 7); bytes 2-3 00; name
-// from byte 4; the rest FF. `groups` holds group numbers 1 to 8.
+// from byte 4; the rest FF. `groups` holds group numbers 1 to 8. An empty
+// name is stored as the placeholder: length 1, text 20.
 Bytes nameSlotBytes(const ExtendedGeometry& geometry, ByteView name, bool ucs2,
                     const std::vector<int>& groups);
 // Number slot: contact index (big-endian), type code << 5 | (BCD bytes + 1),

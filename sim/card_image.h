@@ -25,6 +25,11 @@ struct SimFile {
 
     bool isDirectory() const { return kind == FileKind::kMaster || kind == FileKind::kDedicated; }
     std::size_t recordCount() const { return recordLength == 0 ? 0 : data.size() / recordLength; }
+    // Looks among the direct children only.
+    SimFile* child(std::uint16_t childId);
+    const SimFile* child(std::uint16_t childId) const;
+
+    bool operator==(const SimFile& other) const = default;
 };
 
 struct Chv {
@@ -34,6 +39,8 @@ struct Chv {
     int maxAttempts = 3;
     std::string puk = "00000000";
     int pukAttemptsLeft = 10;
+
+    bool operator==(const Chv& other) const = default;
 };
 
 // A whole card: its ATR, the file tree under MF 3F00 and CHV1.
@@ -42,17 +49,29 @@ struct CardImage {
     SimFile master{0x3F00, FileKind::kMaster, {}, 0, Access::kAlways, Access::kAlways, {}};
     Chv chv1;
 
-    // Path from the MF, MF excluded: {0x7F10, 0x6F3A}.
+    bool operator==(const CardImage& other) const = default;
+
+    // Path from the MF, MF excluded: {0x7F10, 0x6F3A}; {} is the MF itself.
+    // Pointers and references into the tree stay valid until a file is added
+    // to or removed from the same directory.
     SimFile* find(std::initializer_list<std::uint16_t> path);
     const SimFile* find(std::initializer_list<std::uint16_t> path) const;
     // Creates missing directories on the way; replaces an existing file of the same id.
+    // Throws std::invalid_argument when the path is empty or runs through an EF.
     SimFile& putTransparent(std::initializer_list<std::uint16_t> path, Bytes content);
     SimFile& putLinearFixed(std::initializer_list<std::uint16_t> path, std::uint8_t recordLength,
                             std::size_t recordCount, std::uint8_t fill = 0xFF);
     bool remove(std::initializer_list<std::uint16_t> path);
     // Record `index` (0-based) of a linear fixed file; empty when absent.
     Bytes record(std::initializer_list<std::uint16_t> path, std::size_t index) const;
+    // Writes `bytes` at the start of the record and fills the rest with FF.
+    // Throws std::invalid_argument when the file or record is absent or the
+    // bytes are longer than the record.
     void setRecord(std::initializer_list<std::uint16_t> path, std::size_t index, ByteView bytes);
+
+    // The same operations with a path held in a vector.
+    SimFile* find(const std::vector<std::uint16_t>& path);
+    const SimFile* find(const std::vector<std::uint16_t>& path) const;
 };
 
 // Card images as JSON text (see sim/README.md). Loading throws std::runtime_error

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace zrn::sim {
 // One command and what the card answered, as the simulated reader saw them.
 struct Exchange {
     Bytes command;
-    Bytes response;        // empty when the transport failed
+    Bytes response;  // empty when the transport failed
     long transportError = 0;
 };
 
@@ -22,8 +23,12 @@ struct Exchange {
 // READ/UPDATE BINARY and RECORD, VERIFY CHV, with the real status words for
 // every refusal. Everything sent is logged; faults can be injected.
 class SimCard : public VirtualCard {
-public:
+  public:
     explicit SimCard(CardImage image);
+    // Copies (moves copy too) are independent cards with the same state, log and faults.
+    SimCard(const SimCard& other);
+    SimCard& operator=(const SimCard& other);
+    ~SimCard() override;
 
     long transmit(ByteView command, Bytes& response) override;
 
@@ -32,6 +37,12 @@ public:
 
     CardImage& image() { return image_; }
     const CardImage& image() const { return image_; }
+
+    // The card's selection and security state, for tests.
+    std::uint16_t currentDirectory() const;
+    // 0 when no EF is selected.
+    std::uint16_t currentElementaryFile() const;
+    bool chv1Verified() const;
 
     const std::vector<Exchange>& log() const { return log_; }
     // The commands sent so far, as spaced upper-case hex.
@@ -45,15 +56,14 @@ public:
     void failTransportAt(std::size_t commandNumber, long pcscError);
     // Every command of `instruction` while `fileId` is the selected file
     // (for SELECT: selecting `fileId`) is answered with `statusWord`.
-    void failInstruction(std::uint8_t instruction, std::uint16_t fileId,
-                         std::uint16_t statusWord);
+    void failInstruction(std::uint8_t instruction, std::uint16_t fileId, std::uint16_t statusWord);
     // Sees every command first; returns true when it has answered it itself
     // (the card state is then left as it was). For cards that lie.
     using Interceptor = std::function<bool(ByteView command, Bytes& response)>;
     void setInterceptor(Interceptor interceptor);
     void clearFaults();
 
-private:
+  private:
     struct Impl;
     CardImage image_;
     std::vector<Exchange> log_;
