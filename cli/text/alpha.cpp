@@ -41,14 +41,13 @@ void appendUcs2Unit(std::string& out, char32_t unit, std::optional<char32_t>& pe
     appendUtf8(out, unit);
 }
 
-std::string decodeUcs2(ByteView value) {
+std::string decodeUnits(ByteView value, std::size_t units, bool stopAtUnused) {
     std::string out;
     std::optional<char32_t> pendingHigh;
-    const std::size_t units = (value.size() + 1) / 2;
     for (std::size_t i = 0; i < units; ++i) {
         const char32_t unit =
             static_cast<char32_t>(byteAt(value, 2 * i) << 8) | byteAt(value, 2 * i + 1);
-        if (unit == 0xFFFF) {
+        if (unit == 0xFFFF && stopAtUnused) {
             break;  // unused character positions (GSM 11.11 Annex B)
         }
         appendUcs2Unit(out, unit, pendingHigh);
@@ -57,6 +56,11 @@ std::string decodeUcs2(ByteView value) {
         appendUtf8(out, kReplacement);
     }
     return out;
+}
+
+// A stored field: a last byte without its partner lost its 0xFF to padding removal.
+std::string decodeUcs2(ByteView value) {
+    return decodeUnits(value, (value.size() + 1) / 2, true);
 }
 
 std::string decodeWindow(ByteView chars, std::size_t count, char32_t base) {
@@ -171,6 +175,10 @@ Candidate encodeWindow(const std::u32string& text, std::size_t room, AlphaForm f
 }
 
 }  // namespace
+
+std::string decodeUcs2Text(ByteView bytes, bool stopAtUnused) {
+    return decodeUnits(bytes, bytes.size() / 2, stopAtUnused);
+}
 
 const char* alphaFormName(AlphaForm form) {
     switch (form) {

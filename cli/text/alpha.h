@@ -31,6 +31,10 @@ const char* alphaFormName(AlphaForm form);
 std::string decodeAlpha(ByteView value);
 AlphaForm alphaFormOf(ByteView value);
 
+// Big-endian UCS-2 (surrogate pairs joined, as some phones send UTF-16) to
+// UTF-8; an odd last byte is ignored. `stopAtUnused`: FFFF ends the text.
+std::string decodeUcs2Text(ByteView bytes, bool stopAtUnused);
+
 // How much a field can hold.
 struct AlphaRoom {
     std::size_t bytes = 0;      // the stored bytes for GSM text and the 0x81/0x82 forms

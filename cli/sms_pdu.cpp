@@ -1,0 +1,690 @@
+#include "cli/sms_pdu.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <tuple>
+
+#include "cli/element_stream.h"
+#include "cli/text/alpha.h"
+#include "cli/text/gsm7.h"
+#include "cli/text/utf8.h"
+
+namespace zrn::cli {
+
+namespace {
+
+constexpr std::size_t kSmsHexLength = 2 * kSmsRecordSize;
+constexpr std::uint8_t kTonInternational = 0x10;  // TON bits 6-4 = 001
+constexpr std::uint8_t kTonAlphanumeric = 0x50;   // TON bits 6-4 = 101
+constexpr std::uint8_t kUdhi = 0x40;
+
+// Reads a record front to back; every read past the end is noted, not performed.
+class Reader {
+  public:
+    explicit Reader(ByteView data) : data_(data) {}
+
+    std::uint8_t byte() {
+        if (pos_ >= data_.size()) {
+            short_ = true;
+            return 0;
+        }
+        return data_[pos_++];
+    }
+    ByteView take(std::size_t n) {
+        const std::size_t available = std::min(n, data_.size() - pos_);
+        if (available < n) {
+            short_ = true;
+        }
+        const ByteView out = data_.subspan(pos_, available);
+        pos_ += available;
+        return out;
+    }
+    ByteView rest() { return take(data_.size() - pos_); }
+    bool wasShort() const { return short_; }
+
+  private:
+    ByteView data_;
+    std::size_t pos_ = 0;
+    bool short_ = false;
+};
+
+char semiOctetChar(unsigned nibble) {
+    static constexpr char kChars[] = "0123456789*#abc";
+    return nibble < 15 ? kChars[nibble] : '\0';
+}
+
+std::string semiOctetDigits(ByteView bytes, std::size_t maxDigits) {
+    std::string out;
+    for (const std::uint8_t b : bytes) {
+        for (const unsigned nibble : {b & 0x0Fu, static_cast<unsigned>(b >> 4)}) {
+            if (out.size() >= maxDigits || nibble == 0x0F) {
+                return out;
+            }
+            out.push_back(semiOctetChar(nibble));
+        }
+    }
+    return out;
+}
+
+std::string withPlus(std::uint8_t tonNpi, std::string digits) {
+    if ((tonNpi & 0x70) == kTonInternational && !digits.empty()) {
+        return "+" + digits;
+    }
+    return digits;
+}
+
+// TP-OA / TP-DA / TP-RA (TS 23.040 9.1.2.5): length in digits, TON/NPI, digits.
+std::string readAddress(Reader& r) {
+    const std::uint8_t digits = r.byte();
+    const std::uint8_t tonNpi = r.byte();
+    const ByteView value = r.take((digits + 1u) / 2u);
+    if ((tonNpi & 0x70) == kTonAlphanumeric) {
+        const std::size_t septets = static_cast<std::size_t>(digits) * 4 / 7;
+        return text::decodeGsmUnpacked(text::unpackSeptets(value, septets));
+    }
+    return withPlus(tonNpi, semiOctetDigits(value, digits));
+}
+
+int bcdSwapped(std::uint8_t b) {
+    const int low = b & 0x0F;
+    const int high = b >> 4;
+    return low > 9 || high > 9 ? -1 : low * 10 + high;
+}
+
+// TP-SCTS (TS 23.040 9.2.3.11) as ISO 8601; empty when a field is not a date.
+std::string readTimestamp(Reader& r) {
+    const ByteView t = r.take(7);
+    if (t.size() < 7) {
+        return {};
+    }
+    std::array<int, 6> f{};
+    for (std::size_t i = 0; i < 6; ++i) {
+        f[i] = bcdSwapped(t[i]);
+        if (f[i] < 0) {
+            return {};
+        }
+    }
+    const int tzTens = t[6] & 0x07;
+    const int tzUnits = t[6] >> 4;
+    if (tzUnits > 9 || f[1] < 1 || f[1] > 12 || f[2] < 1 || f[2] > 31 || f[3] > 23 || f[4] > 59 ||
+        f[5] > 59) {
+        return {};
+    }
+    const int quarters = tzTens * 10 + tzUnits;
+    const bool negative = (t[6] & 0x08) != 0;
+    const int year = f[0] >= 90 ? 1900 + f[0] : 2000 + f[0];
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", year, f[1],
+                  f[2], f[3], f[4], f[5], negative ? '-' : '+', quarters / 4, (quarters % 4) * 15);
+    return buffer;
+}
+
+std::string alphabetOf(std::uint8_t dcs) {
+    const unsigned group = dcs >> 4;
+    if (group <= 0x7) {
+        if ((dcs & 0x20) != 0) {
+            return "compressed";
+        }
+        switch ((dcs >> 2) & 0x03) {
+            case 1:
+                return "8bit";
+            case 2:
+                return "ucs2";
+            default:
+                return "gsm7";
+        }
+    }
+    if (group == 0xE) {
+        return "ucs2";
+    }
+    if (group == 0xF) {
+        return (dcs & 0x04) != 0 ? "8bit" : "gsm7";
+    }
+    return "gsm7";
+}
+
+void parseHeader(ByteView header, DecodedSms& sms) {
+    std::size_t i = 0;
+    while (i + 2 <= header.size()) {
+        const std::uint8_t iei = header[i];
+        const std::uint8_t length = header[i + 1];
+        if (i + 2 + length > header.size()) {
+            sms.problem = "user-data header element runs past the header";
+            return;
+        }
+        const ByteView data = header.subspan(i + 2, length);
+        if (iei == 0x00 && length == 3 && data[1] != 0 && data[2] >= 1 && data[2] <= data[1]) {
+            sms.concatenation = Concatenation{data[0], data[1], data[2]};
+        } else if (iei == 0x08 && length == 4 && data[2] != 0 && data[3] >= 1 &&
+                   data[3] <= data[2]) {
+            sms.concatenation = Concatenation{data[0] << 8 | data[1], data[2], data[3]};
+        }
+        i += 2 + length;
+    }
+}
+
+void readUserData(Reader& r, std::uint8_t firstOctet, DecodedSms& sms) {
+    const std::uint8_t udl = r.byte();
+    sms.encoding = alphabetOf(static_cast<std::uint8_t>(sms.dataCoding));
+    const bool septets = sms.encoding == "gsm7";
+    const std::size_t octets = septets ? (udl * 7u + 7u) / 8u : udl;
+    const ByteView ud = r.take(octets);
+    if (ud.size() < octets) {
+        sms.problem = "the user data is shorter than its length says";
+    }
+    std::size_t headerOctets = 0;
+    if ((firstOctet & kUdhi) != 0 && !ud.empty()) {
+        headerOctets = std::min<std::size_t>(ud[0] + 1u, ud.size());
+        sms.userDataHeader.assign(ud.begin() + 1, ud.begin() + static_cast<long>(headerOctets));
+        parseHeader(sms.userDataHeader, sms);
+    }
+    if (septets) {
+        const std::size_t headerSeptets = (headerOctets * 8 + 6) / 7;
+        const std::size_t fill = headerSeptets * 7 - headerOctets * 8;
+        const std::size_t count = udl > headerSeptets ? udl - headerSeptets : 0;
+        sms.text =
+            text::decodeGsmUnpacked(text::unpackSeptets(ud.subspan(headerOctets), count, fill));
+    } else if (sms.encoding == "ucs2") {
+        sms.text = text::decodeUcs2Text(ud.subspan(headerOctets), false);
+    } else {
+        sms.text = toHex(ud.subspan(headerOctets), false);
+    }
+}
+
+void decodeDeliver(Reader& r, std::uint8_t first, DecodedSms& sms) {
+    sms.kind = SmsKind::kDeliver;
+    sms.address = readAddress(r);
+    sms.protocolId = r.byte();
+    sms.dataCoding = r.byte();
+    sms.timestamp = readTimestamp(r);
+    readUserData(r, first, sms);
+}
+
+void decodeSubmit(Reader& r, std::uint8_t first, DecodedSms& sms) {
+    sms.kind = SmsKind::kSubmit;
+    sms.messageReference = r.byte();
+    sms.address = readAddress(r);
+    sms.protocolId = r.byte();
+    sms.dataCoding = r.byte();
+    switch ((first >> 3) & 0x03) {
+        case 2:
+            r.take(1);  // relative validity period
+            break;
+        case 1:
+        case 3:
+            r.take(7);  // enhanced or absolute
+            break;
+        default:
+            break;
+    }
+    readUserData(r, first, sms);
+}
+
+void decodeStatusReport(Reader& r, DecodedSms& sms) {
+    sms.kind = SmsKind::kStatusReport;
+    sms.messageReference = r.byte();
+    sms.address = readAddress(r);
+    sms.timestamp = readTimestamp(r);
+    r.take(7);  // discharge time
+    const std::uint8_t status = r.byte();
+    sms.encoding = "gsm7";
+    sms.text = "status report: " + std::string(status == 0 ? "delivered" : "status ") +
+               (status == 0 ? "" : std::to_string(status));
+}
+
+// --- encoding ----------------------------------------------------------------
+
+struct Address {
+    std::uint8_t tonNpi = 0x81;
+    Bytes bcd;
+    std::size_t digits = 0;
+};
+
+Outcome<Address> parseAddress(std::string_view text) {
+    Address a;
+    std::string digits(text);
+    if (!digits.empty() && digits[0] == '+') {
+        a.tonNpi = 0x91;
+        digits.erase(0, 1);
+    }
+    if (digits.size() > 20) {
+        return Outcome<Address>::failure("address " + std::string(text) +
+                                         " is longer than 20 digits");
+    }
+    std::vector<unsigned> nibbles;
+    for (const char c : digits) {
+        if (c >= '0' && c <= '9') {
+            nibbles.push_back(static_cast<unsigned>(c - '0'));
+        } else if (c == '*') {
+            nibbles.push_back(0xA);
+        } else if (c == '#') {
+            nibbles.push_back(0xB);
+        } else {
+            return Outcome<Address>::failure("address " + std::string(text) +
+                                             " holds a character that is not a digit, * or #");
+        }
+    }
+    a.digits = nibbles.size();
+    for (std::size_t i = 0; i < nibbles.size(); i += 2) {
+        const unsigned high = i + 1 < nibbles.size() ? nibbles[i + 1] : 0xF;
+        a.bcd.push_back(static_cast<std::uint8_t>(high << 4 | nibbles[i]));
+    }
+    return a;
+}
+
+bool parseIso(std::string_view text, std::array<int, 6>& f, int& offsetMinutes) {
+    int n = 0;
+    char sign = 'Z';
+    int tzh = 0;
+    int tzm = 0;
+    const std::string s(text);
+    if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &f[0], &f[1], &f[2], &f[3], &f[4],
+                    &f[5], &n) != 6) {
+        return false;
+    }
+    const std::string zone = s.substr(static_cast<std::size_t>(n));
+    if (zone == "Z" || zone.empty()) {
+        offsetMinutes = 0;
+    } else if (std::sscanf(zone.c_str(), "%c%2d:%2d", &sign, &tzh, &tzm) == 3 &&
+               (sign == '+' || sign == '-')) {
+        offsetMinutes = (sign == '-' ? -1 : 1) * (tzh * 60 + tzm);
+    } else {
+        return false;
+    }
+    return f[0] >= 1990 && f[0] <= 2089 && f[1] >= 1 && f[1] <= 12 && f[2] >= 1 && f[2] <= 31 &&
+           f[3] <= 23 && f[4] <= 59 && f[5] <= 59 && offsetMinutes % 15 == 0 &&
+           offsetMinutes / 15 >= -79 && offsetMinutes / 15 <= 79;
+}
+
+std::uint8_t swapped(int value) {
+    return static_cast<std::uint8_t>((value % 10) << 4 | (value / 10));
+}
+
+Outcome<Bytes> timestampBytes(std::string_view text) {
+    std::array<int, 6> f{};
+    int offset = 0;
+    if (text.empty()) {
+        const std::time_t now = std::time(nullptr);
+        std::tm utc{};
+        gmtime_r(&now, &utc);
+        f = {utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
+    } else if (!parseIso(text, f, offset)) {
+        return Outcome<Bytes>::failure("time stamp \"" + std::string(text) +
+                                       "\" is not of the form 2024-05-01T12:30:00+02:00");
+    }
+    Bytes out;
+    out.push_back(swapped(f[0] % 100));
+    for (std::size_t i = 1; i < 6; ++i) {
+        out.push_back(swapped(f[i]));
+    }
+    const int quarters = std::abs(offset) / 15;
+    out.push_back(static_cast<std::uint8_t>(swapped(quarters) | (offset < 0 ? 0x08 : 0x00)));
+    return out;
+}
+
+struct Segment {
+    Bytes userData;  // header included
+    std::size_t udl = 0;
+};
+
+// Splits the text into the user data of one or more parts.
+Outcome<std::vector<Segment>> segmentText(const std::u32string& text, int reference, bool& ucs2) {
+    std::vector<Bytes> units;  // septets of one character, or its UTF-16 bytes
+    ucs2 = false;
+    for (const char32_t c : text) {
+        if (!text::gsmSeptetsOf(c)) {
+            ucs2 = true;
+            break;
+        }
+    }
+    for (const char32_t c : text) {
+        if (!ucs2) {
+            units.push_back(*text::gsmSeptetsOf(c));
+        } else if (c > 0xFFFF) {
+            const char32_t v = c - 0x10000;
+            const char32_t hi = 0xD800 + (v >> 10);
+            const char32_t lo = 0xDC00 + (v & 0x3FF);
+            units.push_back({static_cast<std::uint8_t>(hi >> 8), static_cast<std::uint8_t>(hi),
+                             static_cast<std::uint8_t>(lo >> 8), static_cast<std::uint8_t>(lo)});
+        } else {
+            units.push_back({static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)});
+        }
+    }
+    std::size_t total = 0;
+    for (const auto& u : units) {
+        total += u.size();
+    }
+    const std::size_t single = ucs2 ? 140 : 160;
+    const std::size_t perPart = ucs2 ? 134 : 153;
+    std::vector<Bytes> chunks(1);
+    if (total > single) {
+        chunks.clear();
+        Bytes current;
+        for (const auto& u : units) {
+            if (current.size() + u.size() > perPart) {
+                chunks.push_back(current);
+                current.clear();
+            }
+            current.insert(current.end(), u.begin(), u.end());
+        }
+        chunks.push_back(current);
+    } else {
+        for (const auto& u : units) {
+            chunks[0].insert(chunks[0].end(), u.begin(), u.end());
+        }
+    }
+    if (chunks.size() > 255) {
+        return Outcome<std::vector<Segment>>::failure("the text needs more than 255 parts");
+    }
+    std::vector<Segment> segments;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        Segment s;
+        Bytes header;
+        if (chunks.size() > 1) {
+            header = {0x05,
+                      0x00,
+                      0x03,
+                      static_cast<std::uint8_t>(reference),
+                      static_cast<std::uint8_t>(chunks.size()),
+                      static_cast<std::uint8_t>(i + 1)};
+        }
+        s.userData = header;
+        if (ucs2) {
+            s.userData.insert(s.userData.end(), chunks[i].begin(), chunks[i].end());
+            s.udl = s.userData.size();
+        } else {
+            const std::size_t headerSeptets = (header.size() * 8 + 6) / 7;
+            const std::size_t fill = headerSeptets * 7 - header.size() * 8;
+            const Bytes packed = text::packSeptets(chunks[i], fill);
+            s.userData.insert(s.userData.end(), packed.begin(), packed.end());
+            s.udl = headerSeptets + chunks[i].size();
+        }
+        segments.push_back(std::move(s));
+    }
+    return segments;
+}
+
+std::uint8_t statusByte(SmsStatus status) {
+    switch (status) {
+        case SmsStatus::kFree:
+            return 0x00;
+        case SmsStatus::kRead:
+            return 0x01;
+        case SmsStatus::kUnread:
+            return 0x03;
+        case SmsStatus::kSent:
+            return 0x05;
+        case SmsStatus::kUnsent:
+            return 0x07;
+    }
+    return 0x07;
+}
+
+}  // namespace
+
+const char* smsStatusName(SmsStatus status) {
+    switch (status) {
+        case SmsStatus::kFree:
+            return "free";
+        case SmsStatus::kRead:
+            return "read";
+        case SmsStatus::kUnread:
+            return "unread";
+        case SmsStatus::kSent:
+            return "sent";
+        case SmsStatus::kUnsent:
+            return "unsent";
+    }
+    return "free";
+}
+
+std::optional<SmsStatus> smsStatusFromName(std::string_view name) {
+    for (const SmsStatus s : {SmsStatus::kFree, SmsStatus::kRead, SmsStatus::kUnread,
+                              SmsStatus::kSent, SmsStatus::kUnsent}) {
+        if (name == smsStatusName(s)) {
+            return s;
+        }
+    }
+    return std::nullopt;
+}
+
+SmsStatus smsStatusOf(std::uint8_t statusByte) {
+    if ((statusByte & 0x01) == 0) {
+        return SmsStatus::kFree;
+    }
+    switch (statusByte & 0x07) {
+        case 0x01:
+            return SmsStatus::kRead;
+        case 0x03:
+            return SmsStatus::kUnread;
+        case 0x05:
+            return SmsStatus::kSent;
+        default:
+            return SmsStatus::kUnsent;
+    }
+}
+
+const char* smsKindName(SmsKind kind) {
+    switch (kind) {
+        case SmsKind::kNone:
+            return "none";
+        case SmsKind::kDeliver:
+            return "deliver";
+        case SmsKind::kSubmit:
+            return "submit";
+        case SmsKind::kStatusReport:
+            return "status-report";
+        case SmsKind::kCommand:
+            return "command";
+    }
+    return "none";
+}
+
+DecodedSms decodeSmsRecord(ByteView record) {
+    DecodedSms sms;
+    if (record.empty()) {
+        sms.problem = "empty record";
+        return sms;
+    }
+    sms.status = smsStatusOf(record[0]);
+    if (sms.status == SmsStatus::kFree) {
+        return sms;
+    }
+    Reader r(record.subspan(1));
+    const std::uint8_t smscLength = r.byte();
+    if (smscLength != 0 && smscLength != 0xFF) {
+        if (smscLength > 11) {
+            sms.problem = "service centre address longer than GSM allows";
+            return sms;
+        }
+        const std::uint8_t tonNpi = r.byte();
+        sms.smsc = withPlus(tonNpi, semiOctetDigits(r.take(smscLength - 1u), 20));
+    }
+    const std::uint8_t first = r.byte();
+    const bool received = sms.status == SmsStatus::kRead || sms.status == SmsStatus::kUnread;
+    switch (first & 0x03) {
+        case 0:
+            decodeDeliver(r, first, sms);
+            break;
+        case 1:
+            decodeSubmit(r, first, sms);
+            break;
+        case 2:
+            if (received) {
+                decodeStatusReport(r, sms);
+            } else {
+                sms.kind = SmsKind::kCommand;
+                sms.problem = "an SMS-COMMAND; not decoded";
+            }
+            break;
+        default:
+            sms.problem = "reserved message type";
+            break;
+    }
+    if (r.wasShort() && sms.problem.empty()) {
+        sms.problem = "the record ends inside the message";
+    }
+    return sms;
+}
+
+std::vector<SmsMessage> assembleMessages(const std::vector<StoredSms>& stored) {
+    std::vector<SmsMessage> messages;
+    std::vector<DecodedSms> decoded;
+    decoded.reserve(stored.size());
+    for (const StoredSms& s : stored) {
+        decoded.push_back(decodeSmsRecord(s.record));
+    }
+    using Key = std::tuple<int, std::string, int, int>;
+    std::map<Key, std::size_t> open;  // concatenated message -> index in messages
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const DecodedSms& d = decoded[i];
+        if (d.concatenation) {
+            const Key key{static_cast<int>(d.kind), d.address, d.concatenation->reference,
+                          d.concatenation->total};
+            const auto it = open.find(key);
+            if (it != open.end()) {
+                SmsMessage& m = messages[it->second];
+                const bool duplicate = std::any_of(m.parts.begin(), m.parts.end(), [&](auto p) {
+                    return decoded[p].concatenation->sequence == d.concatenation->sequence;
+                });
+                if (!duplicate) {
+                    m.parts.push_back(i);
+                    continue;
+                }
+            }
+            open[key] = messages.size();
+        }
+        SmsMessage m;
+        m.parts.push_back(i);
+        m.totalParts = d.concatenation ? d.concatenation->total : 1;
+        messages.push_back(std::move(m));
+    }
+    for (SmsMessage& m : messages) {
+        std::stable_sort(m.parts.begin(), m.parts.end(), [&](std::size_t a, std::size_t b) {
+            const auto& ca = decoded[a].concatenation;
+            const auto& cb = decoded[b].concatenation;
+            return (ca ? ca->sequence : 0) < (cb ? cb->sequence : 0);
+        });
+        m.first = decoded[m.parts.front()];
+        int expected = 1;
+        for (const std::size_t p : m.parts) {
+            const auto& c = decoded[p].concatenation;
+            if (c) {
+                for (; expected < c->sequence; ++expected) {
+                    m.text += "[part " + std::to_string(expected) + " missing]";
+                }
+                expected = c->sequence + 1;
+            }
+            m.text += decoded[p].text;
+        }
+        if (m.first.concatenation) {
+            for (; expected <= m.totalParts; ++expected) {
+                m.text += "[part " + std::to_string(expected) + " missing]";
+            }
+            m.complete = static_cast<int>(m.parts.size()) == m.totalParts;
+        }
+    }
+    return messages;
+}
+
+Outcome<std::vector<Bytes>> encodeSmsDraft(const SmsDraft& draft) {
+    using Result = Outcome<std::vector<Bytes>>;
+    if (draft.status == SmsStatus::kFree) {
+        return Result::failure("a message to store needs a status other than free");
+    }
+    const bool deliver = draft.status == SmsStatus::kRead || draft.status == SmsStatus::kUnread;
+    auto address = parseAddress(draft.address);
+    if (!address) {
+        return Result::failure(address.error());
+    }
+    Bytes smsc{0x00};
+    if (!draft.smsc.empty()) {
+        auto centre = parseAddress(draft.smsc);
+        if (!centre) {
+            return Result::failure("service centre: " + centre.error());
+        }
+        smsc = {static_cast<std::uint8_t>(centre->bcd.size() + 1), centre->tonNpi};
+        smsc.insert(smsc.end(), centre->bcd.begin(), centre->bcd.end());
+    }
+    Bytes timestamp;
+    if (deliver) {
+        auto ts = timestampBytes(draft.timestamp);
+        if (!ts) {
+            return Result::failure(ts.error());
+        }
+        timestamp = ts.value();
+    }
+    bool ucs2 = false;
+    auto segments = segmentText(text::decodeUtf8(draft.text), draft.reference, ucs2);
+    if (!segments) {
+        return Result::failure(segments.error());
+    }
+    std::vector<Bytes> records;
+    for (const Segment& s : segments.value()) {
+        Bytes r{statusByte(draft.status)};
+        r.insert(r.end(), smsc.begin(), smsc.end());
+        const bool concatenated = segments->size() > 1;
+        if (deliver) {
+            r.push_back(static_cast<std::uint8_t>(0x04 | (concatenated ? kUdhi : 0)));
+        } else {
+            r.push_back(static_cast<std::uint8_t>(0x01 | (concatenated ? kUdhi : 0)));
+            r.push_back(0x00);  // message reference, set by the phone when it sends
+        }
+        r.push_back(static_cast<std::uint8_t>(address->digits));
+        r.push_back(address->tonNpi);
+        r.insert(r.end(), address->bcd.begin(), address->bcd.end());
+        r.push_back(0x00);                // protocol identifier
+        r.push_back(ucs2 ? 0x08 : 0x00);  // data coding: UCS-2 or the default alphabet
+        r.insert(r.end(), timestamp.begin(), timestamp.end());
+        r.push_back(static_cast<std::uint8_t>(s.udl));
+        r.insert(r.end(), s.userData.begin(), s.userData.end());
+        if (r.size() > kSmsRecordSize) {
+            return Result::failure("the message does not fit a 176-byte record");
+        }
+        r.resize(kSmsRecordSize, 0xFF);
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
+Bytes smsElement(std::string_view store, ByteView record) {
+    Bytes out;
+    appendHead(out, store, static_cast<std::uint32_t>(kSmsHexLength));
+    Bytes full(record.begin(), record.end());
+    full.resize(kSmsRecordSize, 0xFF);
+    const std::string hex = toHex(full, false);
+    out.insert(out.end(), hex.begin(), hex.end());
+    return out;
+}
+
+Outcome<std::vector<StoredSms>> parseSmsStream(ByteView stream) {
+    using Result = Outcome<std::vector<StoredSms>>;
+    auto elements = splitElements(stream);
+    if (!elements) {
+        return Result::failure("message stream: " + elements.error());
+    }
+    std::vector<StoredSms> out;
+    std::map<std::string, int> positions;
+    for (const Element& e : elements.value()) {
+        if (e.tag != "CMS" && e.tag != "LMS" && e.tag != "EMS") {
+            return Result::failure("message stream: unexpected element " + e.tag + " at offset " +
+                                   std::to_string(e.offset));
+        }
+        Bytes record;
+        if (e.value.size() != kSmsHexLength ||
+            !fromHex(
+                std::string_view(reinterpret_cast<const char*>(e.value.data()), e.value.size()),
+                record) ||
+            record.size() != kSmsRecordSize) {
+            return Result::failure("message stream: element at offset " + std::to_string(e.offset) +
+                                   " does not hold a 176-byte record as hex text");
+        }
+        out.push_back({e.tag, ++positions[e.tag], std::move(record)});
+    }
+    return out;
+}
+
+}  // namespace zrn::cli
