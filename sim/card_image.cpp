@@ -185,7 +185,7 @@ void CardImage::setRecord(std::initializer_list<std::uint16_t> path, std::size_t
 
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 constexpr int kFormatVersion = 1;
 constexpr std::size_t kMaxFileSize = 0xFFFF;  // the selection response holds 16 bits
