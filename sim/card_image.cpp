@@ -185,7 +185,10 @@ void CardImage::setRecord(std::initializer_list<std::uint16_t> path, std::size_t
 
 namespace {
 
-using json = nlohmann::ordered_json;
+// Reading uses the sorted object (logarithmic key lookup, whatever the input);
+// writing keeps the keys in the order a reader expects them.
+using json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
 
 constexpr int kFormatVersion = 1;
 constexpr std::size_t kMaxFileSize = 0xFFFF;  // the selection response holds 16 bits
@@ -193,15 +196,16 @@ constexpr std::size_t kMaxRecords = 255;      // record numbers are one byte
 constexpr std::size_t kMaxDepth = 8;          // directories below the MF
 constexpr std::size_t kMaxAtr = 33;           // ISO 7816-3
 constexpr std::size_t kMaxJsonNesting = 16;
+constexpr std::size_t kMaxFiles = 4096;
 constexpr std::size_t kHexChunk = 32;  // bytes per line of a long transparent file
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error("card image: " + what);
 }
 
-// The parser recurses per level of nesting only in our own code, but a
-// bounded depth keeps any input, however deep, from costing more than it
-// should.
+// Real images are four levels deep. Refusing anything much deeper before
+// parsing keeps hostile input from costing stack or time in the parser, in
+// the destruction of the parsed tree and in our own recursive reading.
 void checkNesting(const std::string& text) {
     std::size_t depth = 0;
     bool inString = false;
@@ -527,8 +531,8 @@ void readFile(CardImage& image, const json& entry, const std::string& where) {
     directory.children.push_back(std::move(file));
 }
 
-json fileEntry(const SimFile& file, const std::string& path) {
-    json entry = json::object();
+OrderedJson fileEntry(const SimFile& file, const std::string& path) {
+    OrderedJson entry = OrderedJson::object();
     entry["path"] = path;
     switch (file.kind) {
         case FileKind::kMaster:
@@ -554,7 +558,7 @@ json fileEntry(const SimFile& file, const std::string& path) {
         if (file.data.size() <= 2 * kHexChunk) {
             entry["data"] = toHex(file.data, false);
         } else {
-            json lines = json::array();
+            OrderedJson lines = OrderedJson::array();
             for (std::size_t at = 0; at < file.data.size(); at += kHexChunk) {
                 const std::size_t n = std::min(kHexChunk, file.data.size() - at);
                 lines.push_back(toHex(ByteView(file.data).subspan(at, n), false));
@@ -563,7 +567,7 @@ json fileEntry(const SimFile& file, const std::string& path) {
         }
     } else if (file.kind == FileKind::kLinearFixed) {
         entry["recordLength"] = file.recordLength;
-        json records = json::array();
+        OrderedJson records = OrderedJson::array();
         for (std::size_t i = 0; i < file.recordCount(); ++i) {
             records.push_back(toHex(
                 ByteView(file.data).subspan(i * file.recordLength, file.recordLength), false));
@@ -573,7 +577,7 @@ json fileEntry(const SimFile& file, const std::string& path) {
     return entry;
 }
 
-void appendEntries(const SimFile& directory, const std::string& path, json& files) {
+void appendEntries(const SimFile& directory, const std::string& path, OrderedJson& files) {
     for (const SimFile& file : directory.children) {
         const std::string childPath = path + "/" + idText(file.id);
         files.push_back(fileEntry(file, childPath));
@@ -585,14 +589,9 @@ void appendEntries(const SimFile& directory, const std::string& path, json& file
 
 }  // namespace
 
-CardImage parseImage(const std::string& text) {
-    checkNesting(text);
-    json root;
-    try {
-        root = json::parse(text);
-    } catch (const json::exception& error) {
-        fail(std::string("not valid JSON: ") + error.what());
-    }
+namespace {
+
+CardImage imageFrom(const json& root) {
     if (!root.is_object()) {
         fail("the top level must be an object");
     }
@@ -623,6 +622,9 @@ CardImage parseImage(const std::string& text) {
         if (!files.is_array()) {
             fail("\"files\" must be an array");
         }
+        if (files.size() > kMaxFiles) {
+            fail("more than " + std::to_string(kMaxFiles) + " files");
+        }
         for (std::size_t i = 0; i < files.size(); ++i) {
             readFile(image, files[i], "files[" + std::to_string(i) + "]");
         }
@@ -630,8 +632,26 @@ CardImage parseImage(const std::string& text) {
     return image;
 }
 
+}  // namespace
+
+CardImage parseImage(const std::string& text) {
+    checkNesting(text);
+    json root;
+    try {
+        root = json::parse(text);
+    } catch (const json::exception& error) {
+        fail(std::string("not valid JSON: ") + error.what());
+    }
+    try {
+        return imageFrom(root);
+    } catch (const json::exception& error) {
+        // Every value is type-checked before use; this is the last guard.
+        fail(std::string("unexpected content: ") + error.what());
+    }
+}
+
 std::string serializeImage(const CardImage& image) {
-    json root = json::object();
+    OrderedJson root = OrderedJson::object();
     root["format"] = "zrn-card-image";
     root["version"] = kFormatVersion;
     root["atr"] = toHex(image.atr, true);
@@ -642,7 +662,7 @@ std::string serializeImage(const CardImage& image) {
                     {"maxAttempts", chv.maxAttempts},
                     {"puk", chv.puk},
                     {"pukAttemptsLeft", chv.pukAttemptsLeft}};
-    json files = json::array();
+    OrderedJson files = OrderedJson::array();
     if (image.master.readAccess != Access::kAlways ||
         image.master.updateAccess != Access::kAlways) {
         files.push_back(fileEntry(image.master, "3F00"));

@@ -290,6 +290,31 @@ TEST(CardImageJson, BracketsInsideStringsDoNotCountAsNesting) {
     EXPECT_NO_THROW(parseImage(json));
 }
 
+// Damaged copies of a real image: each is either read or refused with a
+// runtime_error, nothing else escapes.
+TEST(CardImageJson, DamagedImagesAreReadOrRefused) {
+    CardImage image = variedImage();
+    const std::string text = serializeImage(image);
+    const char replacements[] = {'"', '[', ']', '{', '}', ',', ':', '0', 'F', '-', ' ', '\\', 'x'};
+    std::uint32_t seed = 7;
+    int refused = 0;
+    for (int i = 0; i < 1500; ++i) {
+        std::string damaged = text;
+        for (int n = 0; n < 3; ++n) {
+            seed = seed * 1103515245u + 12345u;
+            const std::size_t at = (seed >> 4) % damaged.size();
+            seed = seed * 1103515245u + 12345u;
+            damaged[at] = replacements[(seed >> 8) % sizeof replacements];
+        }
+        try {
+            parseImage(damaged);
+        } catch (const std::runtime_error&) {
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, 500);
+}
+
 TEST(CardImageFiles, SaveAndLoad) {
     const auto path = std::filesystem::temp_directory_path() /
                       ("zrn_sim_image_" + std::to_string(::getpid()) + ".json");
