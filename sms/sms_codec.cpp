@@ -1,0 +1,145 @@
+#include "sms/sms_codec.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "channel/bytes.h"
+#include "library/result_codes.h"
+
+namespace zrn::sms {
+
+namespace {
+
+constexpr std::uint8_t kValueLength[4] = {0x00, 0x00, 0x01, 0x60};  // 352, big-endian
+
+char tagLetter(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::kCms:
+            return 'C';
+        case MessageKind::kLms:
+            return 'L';
+        case MessageKind::kEms:
+            return 'E';
+    }
+    return 'C';
+}
+
+std::uint8_t nibbleCharacter(unsigned nibble) {
+    return static_cast<std::uint8_t>(nibble < 10 ? 0x30 + nibble : 0x37 + nibble);
+}
+
+int hexDigitValue(std::uint8_t c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+const char* tagOf(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::kCms:
+            return "CMS";
+        case MessageKind::kLms:
+            return "LMS";
+        case MessageKind::kEms:
+            return "EMS";
+    }
+    return "CMS";
+}
+
+std::int32_t translateOutcome(int code) {
+    switch (code) {
+        case outcome::kOk:
+            return result::kOk;
+        case outcome::kBadStream:
+        case outcome::kNoRoom:
+            return result::kBadArgument;
+        case outcome::kExtraReadFailed:
+        case outcome::kNoMemory:
+            return result::kSmsNoMemory;
+        default:
+            // 10005 to 10008: a card command failed. Nothing else reaches here.
+            return result::kCardError;
+    }
+}
+
+bool isHeadAt(ByteView stream, std::size_t offset, MessageKind kind) {
+    if (offset >= stream.size() || stream.size() - offset < kHeadSignatureLength) {
+        return false;
+    }
+    const std::uint8_t* head = stream.data() + offset;
+    return head[0] == kElementMarker && head[1] == static_cast<std::uint8_t>(tagLetter(kind)) &&
+           head[2] == 'M' && head[3] == 'S' && head[4] == 0x00;
+}
+
+bool isHexText(ByteView text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](std::uint8_t c) { return hexDigitValue(c) >= 0; });
+}
+
+SmsCodec::~SmsCodec() = default;
+
+int SmsCodec::PutSmsHead(std::int32_t& position, std::uint8_t* output, MessageKind kind) {
+    std::uint8_t* head = output + position;
+    const char* tag = tagOf(kind);
+    head[0] = kElementMarker;
+    head[1] = static_cast<std::uint8_t>(tag[0]);
+    head[2] = static_cast<std::uint8_t>(tag[1]);
+    head[3] = static_cast<std::uint8_t>(tag[2]);
+    std::memcpy(head + 4, kValueLength, sizeof kValueLength);
+    position += static_cast<std::int32_t>(kHeadLength);
+    return outcome::kOk;
+}
+
+int SmsCodec::PutHexRecord(std::size_t recordLength, const std::uint8_t* record,
+                           std::uint8_t* output, std::int32_t& position) {
+    std::uint8_t* text = output + position;
+    for (std::size_t i = 0; i < recordLength; ++i) {
+        *text++ = nibbleCharacter(record[i] >> 4);
+        *text++ = nibbleCharacter(record[i] & 0x0Fu);
+    }
+    position += static_cast<std::int32_t>(2 * recordLength);
+    return outcome::kOk;
+}
+
+int SmsCodec::TakeUnitPayload(std::int32_t& unitLength, const UnitBuffer& unit,
+                              PayloadBuffer& payload) {
+    payload.fill(0xFF);
+    const auto end = std::clamp<std::int32_t>(unitLength, static_cast<std::int32_t>(kHeadLength),
+                                              static_cast<std::int32_t>(unit.size()));
+    const auto valueLength = std::min(static_cast<std::size_t>(end) - kHeadLength, payload.size());
+    std::memcpy(payload.data(), unit.data() + kHeadLength, valueLength);
+    return outcome::kOk;
+}
+
+int SmsCodec::HexToBytes(ByteView text, std::span<std::uint8_t> bytes) {
+    const std::size_t pairs = std::min(text.size() / 2, bytes.size());
+    for (std::size_t i = 0; i < pairs; ++i) {
+        bytes[i] = HexPairToByte(text[2 * i], text[2 * i + 1]);
+    }
+    return outcome::kOk;
+}
+
+std::uint8_t SmsCodec::HexPairToByte(std::uint8_t high, std::uint8_t low) {
+    const auto value = [](std::uint8_t c) {
+        const int digit = hexDigitValue(c);
+        return static_cast<unsigned>(digit >= 0 ? digit : c);
+    };
+    return static_cast<std::uint8_t>((value(high) << 4) + value(low));
+}
+
+void SmsCodec::appendElement(std::int32_t& position, std::uint8_t* output, MessageKind kind,
+                             const std::uint8_t* record) {
+    PutSmsHead(position, output, kind);
+    PutHexRecord(kRecordLength, record, output, position);
+}
+
+}  // namespace zrn::sms
