@@ -1,0 +1,69 @@
+#pragma once
+
+// The extended phone book: name, number, ADI and group files under the
+// phone-book directory, with capacities from the configuration file.
+
+#include <cstdint>
+#include <vector>
+
+#include "channel/bytes.h"
+#include "channel/card_channel.h"
+#include "library/geometry.h"
+#include "phonebook/element_stream.h"
+
+namespace zrn::phonebook {
+
+// Card-file images of one call.
+struct ExtendedImages {
+    Bytes names;    // the name file, whole
+    Bytes numbers;  // the number file, whole
+    Bytes adi;      // one entry of adiRecordLength bytes per ADI record
+};
+
+// ---- Reading ---------------------------------------------------------------
+
+struct ExtendedRead {
+    std::int32_t result = 0;  // 0, or 2 when a card file cannot be read
+    Bytes groups;             // the GRP elements, one per group record
+    Bytes contacts;           // the NCD elements
+    std::int32_t contactCount = 0;
+};
+
+// The whole extended phone book, without any limit on its size.
+ExtendedRead readExtendedPhonebook(channel::CardChannel& channel,
+                                   const PhonebookGeometry& geometry);
+
+// The reading steps, each failing on the first card command that fails.
+bool ReadGroupList(channel::CardChannel& channel, const PhonebookGeometry& geometry,
+                   Bytes& groupList);
+bool LoadNameFile(channel::CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image);
+bool LoadNumberFile(channel::CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image);
+bool LoadAdiFile(channel::CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image);
+
+// The images into NCD elements; returns the contact count. Cannot fail: every
+// length found in the images is bounded by its slot and its image.
+std::int32_t BuildExtendedContacts(const PhonebookGeometry& geometry, const ExtendedImages& images,
+                                   Bytes& contacts);
+
+// ---- Writing ---------------------------------------------------------------
+
+// The group names taken from the stream, in the order they go to the group
+// records (entry k to record k + 1).
+using GroupTable = std::vector<Bytes>;
+
+// Takes the leading run of GRP elements; returns where the contacts begin, or
+// a result code (339) in `refusal` when a GRP element runs past the stream.
+std::size_t CollectGroups(ByteView stream, const PhonebookGeometry& geometry, GroupTable& groups,
+                          std::int32_t& refusal);
+
+// Parses the contacts into images that the caller has made, all 0x00, of the
+// card's file sizes (the ADI image adiCount x adiRecordLength). Returns 0 or
+// the result code of the first refused element; nothing touches the card.
+std::int32_t BuildPhonebookImages(ByteView contacts, const PhonebookGeometry& geometry,
+                                  ExtendedImages& images);
+
+// WriteZRN on an extended-layout card (the layout test already made).
+std::int32_t writeExtendedPhonebook(channel::CardChannel& channel,
+                                    const PhonebookGeometry& geometry, ByteView stream);
+
+}  // namespace zrn::phonebook

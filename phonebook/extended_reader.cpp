@@ -1,0 +1,366 @@
+// Reading the extended phone book: the group file into GRP elements, the
+// name, number and ADI files into images, the images into NCD elements.
+#include <algorithm>
+#include <array>
+#include <span>
+#include <string>
+
+#include "channel/file_map.h"
+#include "library/result_codes.h"
+#include "phonebook/bcd_codec.h"
+#include "phonebook/extended_files.h"
+#include "phonebook/extended_layout.h"
+
+namespace zrn::phonebook {
+
+using channel::CardChannel;
+using channel::FetchFileInfo;
+using channel::FileInfo;
+using channel::InfoNeeded;
+using namespace extended;
+
+namespace {
+
+constexpr std::uint8_t kFreshImageByte = 0xFF;
+
+template <typename Select>
+std::optional<FileInfo> selectAndDescribe(CardChannel& channel, Select select,
+                                          const PhonebookGeometry& geometry, InfoNeeded needed) {
+    std::uint8_t responseLength = 0;
+    if (!select(channel, geometry.phonebookDirectory, responseLength)) {
+        return std::nullopt;
+    }
+    return FetchFileInfo(channel, responseLength, needed);
+}
+
+// A transparent file read whole, in READ BINARY pieces of at most 255 bytes.
+template <typename Select>
+bool loadTransparentFile(CardChannel& channel, Select select, const PhonebookGeometry& geometry,
+                         Bytes& image) {
+    const auto info = selectAndDescribe(channel, select, geometry, InfoNeeded::kFileSize);
+    if (!info) {
+        return false;
+    }
+    image.assign(info->fileSize, kFreshImageByte);
+    for (std::size_t offset = 0; offset < image.size(); offset += kMaxCommandData) {
+        const auto piece =
+            static_cast<std::uint8_t>(std::min(kMaxCommandData, image.size() - offset));
+        if (!channel.ReadBinary(image.data() + offset, piece, static_cast<std::uint16_t>(offset))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- Contact building ----------------------------------------------------
+
+// Number slots bucketed by contact index and number kind, each bucket in slot
+// order, so that building every contact costs one pass over the number file.
+class NumberIndex {
+  public:
+    NumberIndex(const PhonebookGeometry& geometry, const Bytes& numbers, std::size_t contacts)
+        : contacts_(contacts), start_(contacts * kNumberKinds.size() + 1, 0) {
+        const std::size_t slotLength = asSize(geometry.numberSlotLength);
+        const std::size_t slotCount =
+            slotLength <= kNumberTypeByte ? 0 : wholeSlots(numbers.size(), slotLength);
+        const std::size_t adnEnd = std::min(asSize(geometry.adnCount), slotCount);
+        const std::size_t otherEnd = std::min(asSize(geometry.numberSlotCount), slotCount);
+        // Slots 0 to adnCount - 1 form the ADN region, the slots after it up
+        // to numberSlotCount - 1 the region of the other kinds.
+        const auto visit = [&](auto&& onSlot) {
+            for (std::size_t slot = 0; slot < std::max(adnEnd, otherEnd); ++slot) {
+                const std::uint8_t* p = numbers.data() + slot * slotLength;
+                const std::size_t contact = readBe16(p);
+                const auto kind = kindOf(typeCodeOf(p[kNumberTypeByte]), slot < adnEnd);
+                if (contact >= 1 && contact <= contacts_ && kind) {
+                    onSlot(bucket(contact, *kind), slot);
+                }
+            }
+        };
+        visit([&](std::size_t bucket, std::size_t) { ++start_[bucket + 1]; });
+        for (std::size_t i = 1; i < start_.size(); ++i) {
+            start_[i] += start_[i - 1];
+        }
+        slots_.resize(start_.back());
+        std::vector<std::size_t> next(start_.begin(), start_.end() - 1);
+        visit([&](std::size_t bucket, std::size_t slot) { slots_[next[bucket]++] = slot; });
+    }
+
+    std::span<const std::size_t> slots(std::size_t contact, std::size_t kind) const {
+        const std::size_t b = bucket(contact, kind);
+        return {slots_.data() + start_[b], start_[b + 1] - start_[b]};
+    }
+
+  private:
+    // ADN slots hold code 4 only; the other region holds codes 1, 2, 3 and 5.
+    static std::optional<std::size_t> kindOf(std::uint8_t code, bool inAdnRegion) {
+        for (std::size_t k = 0; k < kNumberKinds.size(); ++k) {
+            if (kNumberKinds[k].typeCode == code && kNumberKinds[k].adnRegion == inAdnRegion) {
+                return k;
+            }
+        }
+        return std::nullopt;
+    }
+    std::size_t bucket(std::size_t contact, std::size_t kind) const {
+        return (contact - 1) * kNumberKinds.size() + kind;
+    }
+
+    std::size_t contacts_;
+    std::vector<std::size_t> start_;
+    std::vector<std::size_t> slots_;
+};
+
+// ADI entries bucketed by contact index, each bucket in entry order.
+class AdiIndex {
+  public:
+    AdiIndex(const PhonebookGeometry& geometry, const Bytes& adi, std::size_t contacts)
+        : start_(contacts + 1, 0) {
+        const std::size_t entryLength = asSize(geometry.adiRecordLength);
+        const std::size_t entries =
+            entryLength < kAdiTextOffset ? 0 : wholeSlots(adi.size(), entryLength);
+        const auto visit = [&](auto&& onEntry) {
+            for (std::size_t e = 0; e < entries; ++e) {
+                const std::size_t contact = readBe16(adi.data() + e * entryLength);
+                if (contact >= 1 && contact <= contacts) {
+                    onEntry(contact - 1, e);
+                }
+            }
+        };
+        visit([&](std::size_t c, std::size_t) { ++start_[c + 1]; });
+        for (std::size_t i = 1; i < start_.size(); ++i) {
+            start_[i] += start_[i - 1];
+        }
+        entries_.resize(start_.back());
+        std::vector<std::size_t> next(start_.begin(), start_.end() - 1);
+        visit([&](std::size_t c, std::size_t e) { entries_[next[c]++] = e; });
+    }
+
+    std::span<const std::size_t> entries(std::size_t contact) const {
+        return {entries_.data() + start_[contact - 1], start_[contact] - start_[contact - 1]};
+    }
+
+  private:
+    std::vector<std::size_t> start_;
+    std::vector<std::size_t> entries_;
+};
+
+class ContactBuilder {
+  public:
+    ContactBuilder(const PhonebookGeometry& geometry, const ExtendedImages& images)
+        : geometry_(geometry),
+          images_(images),
+          nameSlotLength_(asSize(geometry.nameSlotLength)),
+          contactSlots_(
+              std::min(asSize(geometry.nameSlotCount),
+                       nameSlotLength_ < 2 ? 0 : wholeSlots(images.names.size(), nameSlotLength_))),
+          numbers_(geometry, images.numbers, contactSlots_),
+          adi_(geometry, images.adi, contactSlots_) {}
+
+    std::int32_t build(Bytes& contacts) {
+        std::int32_t count = 0;
+        for (std::size_t m = 1; m <= contactSlots_; ++m) {
+            const std::uint8_t* slot = nameSlot(m);
+            if (isFree(slot)) {
+                continue;
+            }
+            ++count;
+            appendContact(m, slot);
+        }
+        if (out_.size() == 0) {
+            out_.appendEmpty(tag::kNcd);
+        }
+        contacts = out_.take();
+        return count;
+    }
+
+  private:
+    const std::uint8_t* nameSlot(std::size_t m) const {
+        return images_.names.data() + (m - 1) * nameSlotLength_;
+    }
+
+    static bool isFree(const std::uint8_t* slot) {
+        return slot[1] == kFreeNameByte || (slot[1] & kNameLengthMask) == 0;
+    }
+
+    bool isUsed(std::size_t m) const {
+        return m >= 1 && m <= contactSlots_ && !isFree(nameSlot(m));
+    }
+
+    void appendContact(std::size_t m, const std::uint8_t* slot) {
+        const std::size_t head = out_.openElement(tag::kNcd);
+        appendName(slot);
+        appendNumbers(m);
+        appendAdiElements(m);
+        out_.appendElement(tag::kGpi, groupDigits(groupsOfNameSlot(slot[0], slot[1])));
+        out_.closeElement(head);
+    }
+
+    void appendName(const std::uint8_t* slot) {
+        const std::size_t room =
+            nameSlotLength_ > kNameTextOffset ? nameSlotLength_ - kNameTextOffset : 0;
+        const std::size_t length = std::min<std::size_t>(slot[1] & kNameLengthMask, room);
+        const std::uint8_t* text = slot + kNameTextOffset;
+        if ((slot[1] & kNameLengthMask) == 1 && length == 1 && text[0] == kPlaceholderName) {
+            out_.appendEmpty(tag::kNmt);
+            return;
+        }
+        out_.appendText(tag::kNmt, {text, length}, (slot[1] & kNameUcs2Flag) != 0);
+    }
+
+    void appendNumbers(std::size_t m) {
+        const std::size_t slotLength = asSize(geometry_.numberSlotLength);
+        const std::size_t room = slotLength > kNumberBcdOffset ? slotLength - kNumberBcdOffset : 0;
+        for (std::size_t kind = 0; kind < kNumberKinds.size(); ++kind) {
+            for (std::size_t s : numbers_.slots(m, kind)) {
+                const std::uint8_t* p = images_.numbers.data() + s * slotLength;
+                const std::size_t stored = p[kNumberTypeByte] & kNumberLengthMask;
+                const std::size_t bcdBytes = std::min(stored > 0 ? stored - 1 : 0, room);
+                std::string digits;
+                DecodeBcd(p + kNumberBcdOffset, static_cast<std::int32_t>(bcdBytes), digits);
+                out_.appendElement(
+                    kNumberKinds[kind].tag,
+                    {reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()});
+                out_.appendEmpty(tag::kGpi);
+            }
+        }
+    }
+
+    void appendAdiEntry(std::size_t e) {
+        const std::size_t entryLength = asSize(geometry_.adiRecordLength);
+        const std::uint8_t* p = images_.adi.data() + e * entryLength;
+        const std::size_t length =
+            std::min<std::size_t>(p[kAdiHeadByte] & kAdiLengthMask, entryLength - kAdiTextOffset);
+        out_.appendText(tag::kAdi, {p + kAdiTextOffset, length},
+                        (p[kAdiHeadByte] & kAdiUcs2Flag) != 0);
+    }
+
+    int kindOfEntry(std::size_t e) const {
+        const std::uint8_t head = images_.adi[e * asSize(geometry_.adiRecordLength) + kAdiHeadByte];
+        return (head & kAdiKindFlag) != 0 ? 1 : 0;
+    }
+
+    // Adds the contact's entries of `kind`, in entry order, while fewer than
+    // two ADI elements are written.
+    void searchAdi(std::size_t m, int kind, int& taken) {
+        for (std::size_t e : adi_.entries(m)) {
+            if (taken >= 2) {
+                return;
+            }
+            if (kindOfEntry(e) == kind) {
+                appendAdiEntry(e);
+                ++taken;
+            }
+        }
+    }
+
+    void appendAdiElements(std::size_t m) {
+        const std::uint8_t flags = geometry_.adiTypeFlags;
+        int taken = 0;
+        if (geometry_.adiCount != 0) {
+            if (const auto first = firstAdiKind(flags)) {
+                searchAdi(m, *first, taken);
+            }
+        }
+        if (taken == 0) {
+            out_.appendEmpty(tag::kAdi);
+            taken = 1;
+        }
+        if (geometry_.adiCount != 0 && hasSecondAdiSearch(flags)) {
+            if (const auto second = secondAdiKind(flags)) {
+                searchAdi(m, *second, taken);
+            }
+        }
+        if (taken == 1) {
+            out_.appendEmpty(tag::kAdi);
+        }
+    }
+
+    const PhonebookGeometry& geometry_;
+    const ExtendedImages& images_;
+    std::size_t nameSlotLength_;
+    std::size_t contactSlots_;
+    NumberIndex numbers_;
+    AdiIndex adi_;
+    StreamBuilder out_;
+};
+
+}  // namespace
+
+bool ReadGroupList(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& groupList) {
+    const std::size_t groupCount = std::min(asSize(geometry.groupCount), kMaxRecords);
+    const auto info = selectAndDescribe(channel, channel::SelectGroupFile, geometry,
+                                        InfoNeeded::kFileSizeAndRecordLength);
+    StreamBuilder out;
+    if (!info) {
+        // A card without groups needs no group file.
+        groupList.clear();
+        return groupCount == 0;
+    }
+    std::array<std::uint8_t, kMaxCommandData> record{};
+    for (std::size_t r = 0; r < groupCount; ++r) {
+        std::uint8_t received = 0;
+        if (!channel.ReadRecord(static_cast<std::uint8_t>(r), record.data(), info->recordLength,
+                                &received)) {
+            return false;
+        }
+        const std::size_t length =
+            received == 0 ? 0 : std::min<std::size_t>(record[0], received - 1u);
+        out.appendElement(tag::kGrp, {record.data() + 1, length});
+    }
+    groupList = out.take();
+    return true;
+}
+
+bool LoadNameFile(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image) {
+    return loadTransparentFile(channel, channel::SelectNameFile, geometry, image);
+}
+
+bool LoadNumberFile(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image) {
+    return loadTransparentFile(channel, channel::SelectNumberFile, geometry, image);
+}
+
+bool LoadAdiFile(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image) {
+    const auto info = selectAndDescribe(channel, channel::SelectAdiFile, geometry,
+                                        InfoNeeded::kFileSizeAndRecordLength);
+    if (!info) {
+        return false;
+    }
+    const std::size_t entries = std::min(asSize(geometry.adiCount), kMaxRecords);
+    const std::size_t entryLength = asSize(geometry.adiRecordLength);
+    image.assign(entries * entryLength, kFreshImageByte);
+    // The card's record may be longer than the entry the configuration gives:
+    // it is read whole, as the card has it, and cut to the entry.
+    std::array<std::uint8_t, kMaxCommandData> record{};
+    for (std::size_t e = 0; e < entries; ++e) {
+        std::uint8_t received = 0;
+        if (!channel.ReadRecord(static_cast<std::uint8_t>(e), record.data(), info->recordLength,
+                                &received)) {
+            return false;
+        }
+        std::copy_n(record.begin(), std::min<std::size_t>(received, entryLength),
+                    image.begin() + static_cast<std::ptrdiff_t>(e * entryLength));
+    }
+    return true;
+}
+
+std::int32_t BuildExtendedContacts(const PhonebookGeometry& geometry, const ExtendedImages& images,
+                                   Bytes& contacts) {
+    return ContactBuilder(geometry, images).build(contacts);
+}
+
+ExtendedRead readExtendedPhonebook(CardChannel& channel, const PhonebookGeometry& geometry) {
+    ExtendedRead read;
+    ExtendedImages images;
+    if (!ReadGroupList(channel, geometry, read.groups) ||
+        !LoadNameFile(channel, geometry, images.names) ||
+        !LoadNumberFile(channel, geometry, images.numbers) ||
+        (geometry.adiCount != 0 && !LoadAdiFile(channel, geometry, images.adi))) {
+        read.result = result::kCardError;
+        read.groups.clear();
+        return read;
+    }
+    read.contactCount = BuildExtendedContacts(geometry, images, read.contacts);
+    return read;
+}
+
+}  // namespace zrn::phonebook

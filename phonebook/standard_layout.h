@@ -1,0 +1,46 @@
+#pragma once
+
+// The standard phone book: EF_ADN (GSM 11.11 10.5.1), one name and one number
+// per record.
+
+#include <cstdint>
+#include <vector>
+
+#include "channel/bytes.h"
+#include "channel/card_channel.h"
+
+namespace zrn::phonebook {
+
+// An EF_ADN record: the alpha field, then 14 bytes of number length, TON/NPI,
+// ten BCD bytes, capability and extension identifiers.
+constexpr std::size_t kAdnTrailerLength = 14;
+constexpr std::size_t kAdnBcdBytes = 10;
+constexpr std::size_t kAdnMaxDigits = 2 * kAdnBcdBytes;
+
+struct StandardRead {
+    std::int32_t result = 0;  // 0, or 319 when EF_ADN cannot be read
+    Bytes contacts;           // the NCD elements
+    // The contacts built; on failure those built before it.
+    std::int32_t contactCount = 0;
+};
+
+// The whole standard phone book, without any limit on its size.
+StandardRead readStandardPhonebook(channel::CardChannel& channel);
+
+// Every used EF_ADN record into one NCD element. Fails on a card command that
+// fails or a record length that cannot hold an EF_ADN record.
+bool BuildStandardContacts(channel::CardChannel& channel, std::int32_t& count, Bytes& contacts);
+
+// The records a stream makes, checked whole before any record is touched:
+// `records` receives one record of `recordLength` bytes per NCD taken, in
+// order. Returns 0 or the refusal (339, 340, 341, 351).
+std::int32_t planStandardRecords(ByteView stream, std::int32_t contactCount,
+                                 std::size_t recordLength, std::size_t recordCount,
+                                 std::vector<Bytes>& records);
+
+// WriteZRN on a standard-layout card (the layout test already made): clears
+// every record, then writes the stream's contacts from record 1 on.
+std::int32_t WriteStandardPhonebook(channel::CardChannel& channel, ByteView stream,
+                                    std::int32_t contactCount);
+
+}  // namespace zrn::phonebook
