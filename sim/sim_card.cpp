@@ -280,7 +280,7 @@ class CommandProcessor {
         writeBe16(&data[2], kFreeMemory);
         writeBe16(&data[4], directory.id);
         data[6] = directory.kind == FileKind::kMaster ? 0x01 : 0x02;
-        data[12] = 0x0A;  // length of the GSM specific data
+        data[12] = 0x09;  // length of the GSM specific data (bytes 13 to 21)
         // File characteristics: clock stop allowed, 13/4 MHz; b8 set = CHV1 disabled.
         data[13] = static_cast<std::uint8_t>(0x13 | (image_.chv1.enabled ? 0x00 : 0x80));
         const auto directories = std::count_if(directory.children.begin(), directory.children.end(),

@@ -143,14 +143,14 @@ TEST_F(SimCardTest, DirectoryResponseCountsChildrenAndChvStatus) {
     card.image().chv1.pukAttemptsLeft = 9;
     ASSERT_EQ(select(card, 0x7F10), "9F 16");
     EXPECT_EQ(send(card, "A0 C0 00 00 16"),
-              "00 00 20 00 7F 10 02 00 00 00 00 00 0A 13 01 02 04 00 82 89 00 00 90 00");
+              "00 00 20 00 7F 10 02 00 00 00 00 00 09 13 01 02 04 00 82 89 00 00 90 00");
 }
 
 TEST_F(SimCardTest, MasterFileResponse) {
     ASSERT_EQ(select(card, 0x3F00), "9F 16");
     // CHV1 disabled: bit 8 of the file characteristics is set.
     EXPECT_EQ(send(card, "A0 C0 00 00 16"),
-              "00 00 20 00 3F 00 01 00 00 00 00 00 0A 93 02 01 04 00 83 8A 00 00 90 00");
+              "00 00 20 00 3F 00 01 00 00 00 00 00 09 93 02 01 04 00 83 8A 00 00 90 00");
 }
 
 TEST_F(SimCardTest, GetResponseLengthRules) {
