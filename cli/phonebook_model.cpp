@@ -401,31 +401,7 @@ class Encoder {
     }
 
     void buildStream() {
-        Bytes& s = out_.stream;
-        for (const Bytes& g : out_.raw.groups) {
-            appendElement(s, "GRP", g);
-        }
-        for (const RawContact& c : out_.raw.contacts) {
-            Bytes body;
-            appendElement(body, "NMT", c.name);
-            if (room_.extended) {
-                for (const RawNumber& n : c.numbers) {
-                    appendElement(body, numberTypeTag(n.type), n.digits);
-                    appendElement(body, "GPI", kEmptyGpiValue);
-                }
-                for (const Bytes& a : c.adi) {
-                    appendElement(body, "ADI", a);
-                }
-                appendElement(body, "GPI", c.groupDigits);
-            } else {
-                appendElement(body, "ADN", c.numbers.empty() ? Bytes{} : c.numbers[0].digits);
-                appendElement(body, "GPI", kEmptyGpiValue);
-            }
-            appendElement(s, "NCD", body);
-        }
-        if (room_.extended && out_.raw.contacts.empty()) {
-            appendElement(s, "NCD", Bytes{});  // how an empty phone book travels
-        }
+        out_.stream = phonebookStream(out_.raw, room_.extended);
         out_.count = static_cast<std::int32_t>(out_.raw.contacts.size());
     }
 
@@ -673,6 +649,108 @@ bool EncodedPhonebook::refused() const {
 bool EncodedPhonebook::lossy() const {
     return std::any_of(issues.begin(), issues.end(),
                        [](const Issue& i) { return i.kind == Issue::Kind::kLoss; });
+}
+
+Bytes phonebookStream(const RawPhonebook& raw, bool extended) {
+    Bytes s;
+    if (extended) {
+        // The writer takes the first eight elements as the group list, whatever
+        // the card's group count.
+        for (std::size_t g = 0; g < kMaxGroups; ++g) {
+            appendElement(s, "GRP", g < raw.groups.size() ? raw.groups[g] : Bytes{});
+        }
+    }
+    for (const RawContact& c : raw.contacts) {
+        Bytes body;
+        appendElement(body, "NMT", c.name);
+        if (extended) {
+            for (const RawNumber& n : c.numbers) {
+                appendElement(body, numberTypeTag(n.type), n.digits);
+                appendElement(body, "GPI", kEmptyGpiValue);
+            }
+            for (std::size_t a = 0; a < std::max<std::size_t>(2, c.adi.size()); ++a) {
+                appendElement(body, "ADI", a < c.adi.size() ? c.adi[a] : Bytes{});
+            }
+            appendElement(body, "GPI", c.groupDigits);
+        } else {
+            appendElement(body, "ADN", c.numbers.empty() ? Bytes{} : c.numbers[0].digits);
+            appendElement(body, "GPI", kEmptyGpiValue);
+        }
+        appendElement(s, "NCD", body);
+    }
+    if (extended && raw.contacts.empty()) {
+        appendElement(s, "NCD", Bytes{});  // how an empty phone book travels
+    }
+    return s;
+}
+
+std::optional<std::string> rawDoesNotFit(const RawPhonebook& raw, const PhonebookRoom& room) {
+    if (!room.extended) {
+        const std::size_t alpha = saturatingSub(room.adnRecordLength, 14);
+        if (raw.contacts.size() > saturatingSub(room.adnRecordCount, 1)) {
+            return "more contacts than the card's EF_ADN holds";
+        }
+        for (const RawContact& c : raw.contacts) {
+            if (c.name.size() > alpha) {
+                return "a name is longer than the card's alpha field";
+            }
+            if (c.numbers.size() > 1 ||
+                (!c.numbers.empty() && c.numbers[0].digits.size() > kStandardNumberDigits)) {
+                return "a contact has more than one number or a number too long";
+            }
+        }
+        return std::nullopt;
+    }
+    if (raw.contacts.size() > room.nameSlotCount) {
+        return "more contacts than the card's name slots";
+    }
+    const std::size_t nameBytes = std::min<std::size_t>(saturatingSub(room.nameSlotLength, 4), 31);
+    const std::size_t adiBytes = std::min<std::size_t>(saturatingSub(room.adiRecordLength, 3), 63);
+    const std::size_t maxDigits =
+        std::min(saturatingSub(2 * room.numberSlotLength, 8), kMaxNumberDigits);
+    std::size_t general = 0;
+    std::size_t others = 0;
+    std::size_t adi = 0;
+    for (const RawContact& c : raw.contacts) {
+        const std::size_t stored =
+            !c.name.empty() && c.name[0] == 0x80 ? c.name.size() - 1 : c.name.size();
+        if (stored > nameBytes) {
+            return "a name is longer than the card's name slot";
+        }
+        for (const RawNumber& n : c.numbers) {
+            if (n.digits.size() > maxDigits) {
+                return "a number is longer than the card's number slot";
+            }
+            (n.type == NumberType::kGeneral ? general : others) += 1;
+        }
+        std::size_t entries = 0;
+        for (const Bytes& a : c.adi) {
+            if (a.empty()) {
+                continue;
+            }
+            const std::size_t text = a[0] == 0x80 ? a.size() - 1 : a.size();
+            if (text > adiBytes) {
+                return "a free-text entry is longer than the card's ADI record";
+            }
+            ++entries;
+        }
+        if (entries > 2) {
+            return "a contact has more than two free-text entries";
+        }
+        adi += entries;
+    }
+    if (general > room.adnCount || others > saturatingSub(room.numberSlotCount, room.adnCount)) {
+        return "more numbers than the card's number slots";
+    }
+    if (adi > room.adiCount) {
+        return "more free-text entries than the card holds";
+    }
+    for (std::size_t g = 0; g < raw.groups.size() && g < kMaxGroups; ++g) {
+        if (raw.groups[g].size() > room.groupNameLength) {
+            return "a group name is longer than the card's group record";
+        }
+    }
+    return std::nullopt;
 }
 
 EncodedPhonebook encodePhonebook(const Phonebook& phonebook, const PhonebookRoom& room,

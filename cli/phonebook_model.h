@@ -134,6 +134,13 @@ struct EncodedPhonebook {
 EncodedPhonebook encodePhonebook(const Phonebook& phonebook, const PhonebookRoom& room,
                                  const EncodeOptions& options = {});
 
+// The stream WriteZRN takes for `raw`: in the extended layout exactly eight
+// GRP elements lead (the writer reads eight, whatever the card's group count).
+Bytes phonebookStream(const RawPhonebook& raw, bool extended);
+// Why `raw` (as read from some card) cannot be written unchanged to a card of
+// `room`, or nothing when it can.
+std::optional<std::string> rawDoesNotFit(const RawPhonebook& raw, const PhonebookRoom& room);
+
 // Compares what was meant to be written with what the card returned, the way
 // the card may legitimately reorder it (numbers by type, free-text entries by
 // kind). Returns the first difference in words, or nothing when they agree.

@@ -1,0 +1,332 @@
+#include "cli/card_data.h"
+
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "cli/errors.h"
+#include "cli/formats/json_format.h"
+#include "cli/library_adapter.h"
+#include "cli/progress.h"
+
+namespace zrn::cli {
+
+namespace {
+
+constexpr std::size_t kChunk = 255;
+constexpr std::size_t kCommandOverhead = 24;  // selections and GET RESPONSEs
+
+std::size_t chunks(std::size_t bytes) {
+    return (bytes + kChunk - 1) / kChunk;
+}
+
+std::size_t phonebookReadCommands(const PhonebookRoom& r) {
+    if (!r.extended) {
+        return r.adnRecordCount + kCommandOverhead;
+    }
+    return r.groupCount + chunks(r.nameSlotCount * r.nameSlotLength) +
+           chunks(r.numberSlotCount * r.numberSlotLength) + r.adiCount + kCommandOverhead;
+}
+
+std::size_t phonebookWriteCommands(const PhonebookRoom& r) {
+    if (!r.extended) {
+        return 2 * r.adnRecordCount + kCommandOverhead;
+    }
+    return 2 * r.groupCount + chunks(r.nameSlotCount * r.nameSlotLength) +
+           chunks(r.numberSlotCount * r.numberSlotLength) + r.adiCount + kCommandOverhead;
+}
+
+std::size_t messageCommands(const MessageStores& s) {
+    return s.smsRecords + 2 * s.extraRecords + kCommandOverhead;
+}
+
+std::string timestampForFile() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y%m%d-%H%M%S", &local);
+    return buffer;
+}
+
+std::string isoNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return buffer;
+}
+
+Bytes freeRecord() {
+    Bytes r(kSmsRecordSize, 0xFF);
+    r[0] = 0x00;
+    return r;
+}
+
+std::string describeRecord(const StoredSms& s) {
+    return s.store + " message " + std::to_string(s.position);
+}
+
+}  // namespace
+
+PhonebookSnapshot readPhonebook(CardSession& session) {
+    library::Stream stream;
+    {
+        Progress progress("reading the phone book", phonebookReadCommands(session.room()));
+        stream = library::readPhonebook();
+    }
+    if (stream.result != 0) {
+        failLibrary("ReadZRN", stream.result,
+                    "The phone book could not be read. Check the card in the reader and try "
+                    "again; nothing was changed.");
+    }
+    auto raw = parsePhonebookStream(stream.bytes);
+    if (!raw) {
+        fail(kExitCard, "the library returned a phone book this tool cannot read: " + raw.error());
+    }
+    PhonebookSnapshot s;
+    s.stream = std::move(stream.bytes);
+    s.count = stream.count;
+    s.raw = std::move(raw.value());
+    s.phonebook = decodePhonebook(s.raw);
+    return s;
+}
+
+void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t count,
+                    const RawPhonebook& expected) {
+    std::int32_t rv = 0;
+    {
+        Progress progress("writing the phone book", phonebookWriteCommands(session.room()));
+        rv = library::writePhonebook(count, stream);
+    }
+    session.markWritten();
+    if (rv != 0) {
+        failLibrary("WriteZRN", rv,
+                    rv >= 360 ? "The card now holds a partly written phone book: restore the "
+                                "backup with zrn restore BACKUP."
+                              : "The phone book was refused before anything was written.");
+    }
+    const PhonebookSnapshot back = readPhonebook(session);
+    if (auto difference = firstDifference(expected, back.raw, session.room())) {
+        fail(kExitCard, "the card does not hold what was written: " + *difference +
+                            ". Restore the backup with zrn restore BACKUP, or write again.");
+    }
+}
+
+MessagesSnapshot readMessages(CardSession& session) {
+    library::Stream stream;
+    {
+        Progress progress("reading the messages", messageCommands(session.stores()));
+        stream = library::readMessages();
+    }
+    if (stream.result != 0) {
+        failLibrary("ReadSMS", stream.result,
+                    "The messages could not be read. Check the card and try again; nothing was "
+                    "changed.");
+    }
+    auto stored = parseSmsStream(stream.bytes);
+    if (!stored) {
+        fail(kExitCard, "the library returned messages this tool cannot read: " + stored.error());
+    }
+    return {std::move(stream.bytes), std::move(stored.value())};
+}
+
+void writeMessages(CardSession& session, const std::vector<StoredSms>& messages) {
+    const MessageStores& stores = session.stores();
+    std::vector<Bytes> cms;
+    std::vector<Bytes> lms;
+    std::vector<Bytes> ems;
+    for (const StoredSms& m : messages) {
+        (m.store == "CMS" ? cms : m.store == "LMS" ? lms : ems).push_back(m.record);
+    }
+    if (cms.size() > stores.smsRecords) {
+        fail(kExitUsage, std::to_string(cms.size()) + " messages for EF_SMS, which has " +
+                             std::to_string(stores.smsRecords) +
+                             " records; nothing was written. Remove messages and try again.");
+    }
+    if (!lms.empty() || !ems.empty()) {
+        if (!stores.extraFile || lms.size() + ems.size() > stores.extraRecords) {
+            fail(kExitUsage, std::to_string(lms.size() + ems.size()) +
+                                 " messages for the extra message store, which has " +
+                                 std::to_string(stores.extraRecords) +
+                                 " records; nothing was written.");
+        }
+        if (!ems.empty() && !stores.extraIndex) {
+            fail(kExitUsage,
+                 "EMS messages need the extra message index, which this card lacks; "
+                 "nothing was written");
+        }
+    }
+    // The library rewrites only the records it is given: free records clear the rest.
+    while (cms.size() < stores.smsRecords) {
+        cms.push_back(freeRecord());
+    }
+    if (stores.extraFile) {
+        while (lms.size() + ems.size() < stores.extraRecords) {
+            lms.push_back(freeRecord());
+        }
+    }
+    Bytes stream;
+    std::int32_t count = 0;
+    for (const auto& [tag, records] :
+         {std::pair{"CMS", &cms}, std::pair{"LMS", &lms}, std::pair{"EMS", &ems}}) {
+        for (const Bytes& r : *records) {
+            const Bytes element = smsElement(tag, r);
+            stream.insert(stream.end(), element.begin(), element.end());
+            ++count;
+        }
+    }
+    std::int32_t rv = 0;
+    {
+        Progress progress("writing the messages", messageCommands(stores));
+        rv = library::writeMessages(count, stream);
+    }
+    session.markWritten();
+    if (rv != 0) {
+        failLibrary("WriteSMS", rv,
+                    "Some messages may be written: restore the backup with zrn restore BACKUP.");
+    }
+    const MessagesSnapshot back = readMessages(session);
+    std::vector<const StoredSms*> expected;
+    for (const StoredSms& m : messages) {
+        if (smsStatusOf(m.record[0]) != SmsStatus::kFree) {
+            expected.push_back(&m);
+        }
+    }
+    // The reader returns the messages in store order: CMS, then LMS, then EMS.
+    std::stable_sort(expected.begin(), expected.end(), [](const StoredSms* a, const StoredSms* b) {
+        const auto rank = [](const std::string& s) { return s == "CMS" ? 0 : s == "LMS" ? 1 : 2; };
+        return rank(a->store) < rank(b->store);
+    });
+    for (std::size_t i = 0; i < expected.size() && i < back.stored.size(); ++i) {
+        if (expected[i]->record != back.stored[i].record ||
+            expected[i]->store != back.stored[i].store) {
+            fail(kExitCard, "the card does not hold what was written: " +
+                                describeRecord(back.stored[i]) + " differs from message " +
+                                std::to_string(i + 1) + " written. Restore the backup.");
+        }
+    }
+    if (expected.size() != back.stored.size()) {
+        fail(kExitCard, "wrote " + std::to_string(expected.size()) + " messages, the card holds " +
+                            std::to_string(back.stored.size()) + ". Restore the backup.");
+    }
+}
+
+nlohmann::json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
+                              const MessagesSnapshot* messages) {
+    nlohmann::json doc = {{"format", "zrn-backup"}, {"version", 1}, {"created", isoNow()}};
+    doc["card"] = {{"source", session.source()},
+                   {"atr", toHex(session.atr(), false)},
+                   {"iccid", session.iccid()},
+                   {"layout", session.layoutName()},
+                   {"capacities", session.configText()}};
+    if (phonebook != nullptr) {
+        nlohmann::json pb = formats::phonebookToJson(phonebook->phonebook, session.layoutName());
+        pb.erase("format");
+        pb.erase("version");
+        pb["count"] = phonebook->count;
+        pb["stream"] = toHex(phonebook->stream, false);
+        doc["phonebook"] = pb;
+    }
+    if (messages != nullptr) {
+        nlohmann::json m = formats::messagesToJson(messages->stored);
+        m.erase("format");
+        m.erase("version");
+        doc["messages"] = m;
+    }
+    return doc;
+}
+
+std::string saveBackup(CardSession& session, const std::string& path, bool phonebook,
+                       bool messages) {
+    std::optional<PhonebookSnapshot> pb;
+    std::optional<MessagesSnapshot> sms;
+    if (phonebook) {
+        pb = readPhonebook(session);
+    }
+    if (messages) {
+        sms = readMessages(session);
+    }
+    const std::string target = path.empty() ? "zrn-backup-" + timestampForFile() + ".json" : path;
+    const nlohmann::json doc = backupDocument(session, pb ? &*pb : nullptr, sms ? &*sms : nullptr);
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    out.close();
+    if (!out) {
+        fail(kExitUsage, "cannot write the backup " + target +
+                             "; nothing was written to the card. Choose another place with "
+                             "--backup FILE.");
+    }
+    return target;
+}
+
+std::string phonebookText(const Phonebook& phonebook) {
+    std::ostringstream out;
+    bool anyGroup = false;
+    for (const Group& g : phonebook.groups) {
+        if (!g.name.empty()) {
+            out << (anyGroup ? ", " : "Groups: ") << g.number << " " << g.name;
+            anyGroup = true;
+        }
+    }
+    if (anyGroup) {
+        out << "\n";
+    }
+    out << phonebook.contacts.size() << " contact(s)\n";
+    for (std::size_t i = 0; i < phonebook.contacts.size(); ++i) {
+        const Contact& c = phonebook.contacts[i];
+        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : c.name) << "\n";
+        for (const PhoneNumber& n : c.numbers) {
+            out << "       " << numberTypeName(n.type) << ": " << n.number << "\n";
+        }
+        for (const std::string& note : c.notes) {
+            out << "       note: " << note << "\n";
+        }
+        if (!c.groups.empty()) {
+            out << "       groups:";
+            for (const int g : c.groups) {
+                const Group* group = phonebook.group(g);
+                out << " " << g;
+                if (group != nullptr && !group->name.empty()) {
+                    out << " (" << group->name << ")";
+                }
+            }
+            out << "\n";
+        }
+    }
+    return out.str();
+}
+
+std::string messagesText(const std::vector<StoredSms>& stored) {
+    std::ostringstream out;
+    const auto messages = assembleMessages(stored);
+    out << messages.size() << " message(s)\n";
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const SmsMessage& m = messages[i];
+        const DecodedSms& d = m.first;
+        out << "  " << i + 1 << ". [" << smsStatusName(d.status) << "] ";
+        out << (d.kind == SmsKind::kSubmit ? "to " : "from ")
+            << (d.address.empty() ? "?" : d.address);
+        if (!d.timestamp.empty()) {
+            out << "  " << d.timestamp;
+        }
+        out << "  (" << stored[m.parts.front()].store;
+        if (m.totalParts > 1) {
+            out << ", " << m.parts.size() << " of " << m.totalParts << " parts";
+        }
+        out << ")\n";
+        if (!d.problem.empty()) {
+            out << "     (" << d.problem << ")\n";
+        }
+        std::istringstream lines(m.text);
+        std::string line;
+        while (std::getline(lines, line)) {
+            out << "     " << line << "\n";
+        }
+    }
+    return out.str();
+}
+
+}  // namespace zrn::cli

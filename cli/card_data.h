@@ -1,0 +1,51 @@
+#pragma once
+
+// Reading and writing the card's phone book and messages through the library,
+// with the safety steps around every write: backup first, read back after.
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/card_session.h"
+#include "cli/phonebook_model.h"
+#include "cli/sms_pdu.h"
+
+namespace zrn::cli {
+
+struct PhonebookSnapshot {
+    Bytes stream;
+    std::int32_t count = 0;
+    RawPhonebook raw;
+    Phonebook phonebook;
+};
+
+PhonebookSnapshot readPhonebook(CardSession& session);
+// Writes, then reads back and compares; fails with the first difference.
+void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t count,
+                    const RawPhonebook& expected);
+
+struct MessagesSnapshot {
+    Bytes stream;
+    std::vector<StoredSms> stored;
+};
+
+MessagesSnapshot readMessages(CardSession& session);
+// Replaces every message on the card with `messages` (records of the free
+// status fill the rest of each store); reads back and compares.
+void writeMessages(CardSession& session, const std::vector<StoredSms>& messages);
+
+// The backup document: the raw streams (lossless) and their decoded view.
+nlohmann::json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
+                              const MessagesSnapshot* messages);
+// Writes a backup of what `parts` names ("phonebook", "messages" or both) to
+// `path` (empty: a time-stamped file name in the current directory). Returns the path.
+std::string saveBackup(CardSession& session, const std::string& path, bool phonebook,
+                       bool messages);
+
+// What the human-readable views show.
+std::string phonebookText(const Phonebook& phonebook);
+std::string messagesText(const std::vector<StoredSms>& stored);
+
+}  // namespace zrn::cli

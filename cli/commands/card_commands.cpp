@@ -1,0 +1,256 @@
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "cli/card_data.h"
+#include "cli/commands/commands.h"
+#include "cli/commands/support.h"
+#include "cli/errors.h"
+#include "cli/formats/json_format.h"
+#include "sim/card_image.h"
+
+namespace zrn::cli::commands {
+
+namespace {
+
+std::vector<long> configNumbers(const std::string& text) {
+    std::vector<long> numbers;
+    std::istringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        try {
+            numbers.push_back(std::stol(item));
+        } catch (const std::exception&) {
+            numbers.push_back(0);
+        }
+    }
+    numbers.resize(7, 0);
+    return numbers;
+}
+
+void line(std::ostream& out, const std::string& label, const std::string& value) {
+    out << "  " << std::left << std::setw(26) << label << value << "\n";
+}
+
+std::string usedOf(std::size_t used, std::size_t capacity) {
+    return std::to_string(used) + " used, " +
+           std::to_string(capacity > used ? capacity - used : 0) + " free of " +
+           std::to_string(capacity);
+}
+
+}  // namespace
+
+int readers(const GlobalOptions& global) {
+    if (!global.session.simImage.empty()) {
+        try {
+            const sim::CardImage image = sim::loadImage(global.session.simImage);
+            std::cout << "0  simulator (" << global.session.simImage << ")  card present  ATR "
+                      << toHex(image.atr) << "\n";
+        } catch (const std::exception& e) {
+            fail(kExitUsage,
+                 "cannot load the card image " + global.session.simImage + ": " + e.what());
+        }
+        return kExitOk;
+    }
+    const auto list = listReaders();
+    if (list.empty()) {
+        fail(kExitCard,
+             "no PC/SC reader is connected. To try the tool without a card: "
+             "zrn --sim samples/extended.json info");
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        std::cout << i << "  " << list[i].name << "  "
+                  << (list[i].cardPresent ? "card present  ATR " + toHex(list[i].atr)
+                                          : std::string("no card"))
+                  << "\n";
+    }
+    return kExitOk;
+}
+
+int info(const GlobalOptions& global) {
+    auto session = CardSession::open(global.session);
+    const std::string config = session->configText();
+    const auto caps = configNumbers(config);
+    const PhonebookSnapshot phonebook = readPhonebook(*session);
+    const MessagesSnapshot messages = readMessages(*session);
+    std::ostringstream out;
+    out << "Card\n";
+    line(out, "source", session->source());
+    line(out, "ATR", toHex(session->atr()));
+    const std::string iccid = session->iccid();
+    line(out, "ICCID", iccid.empty() ? "(not readable)" : iccid);
+    line(out, "layout", session->layoutName());
+    const ChvState& chv = session->chv();
+    line(out, "PIN (CHV1)",
+         !chv.known ? "state unknown"
+                    : (chv.enabled ? "enabled" : "disabled") + std::string(", ") +
+                          std::to_string(chv.attemptsLeft) + " attempt(s) left");
+    out << "Capacities (GetConfig " << config << ")\n";
+    static const char* kLabels[] = {"general numbers (ADN)",
+                                    "additional numbers",
+                                    "messages",
+                                    "free-text entries (ADI)",
+                                    "groups",
+                                    "capacity 6",
+                                    "capacity 7"};
+    for (std::size_t i = 0; i < 7; ++i) {
+        line(out, kLabels[i], std::to_string(caps[i]));
+    }
+    out << "Used and free\n";
+    const PhonebookRoom& room = session->room();
+    std::size_t general = 0;
+    std::size_t other = 0;
+    std::size_t notes = 0;
+    for (const RawContact& c : phonebook.raw.contacts) {
+        for (const RawNumber& n : c.numbers) {
+            (n.type == NumberType::kGeneral ? general : other) += 1;
+        }
+        for (const Bytes& a : c.adi) {
+            notes += a.empty() ? 0u : 1u;
+        }
+    }
+    const std::size_t contacts = phonebook.raw.contacts.size();
+    if (room.extended) {
+        line(out, "contacts", usedOf(contacts, room.nameSlotCount));
+        line(out, "general numbers", usedOf(general, room.adnCount));
+        line(out, "additional numbers",
+             usedOf(other, room.numberSlotCount > room.adnCount
+                               ? room.numberSlotCount - room.adnCount
+                               : 0));
+        line(out, "free-text entries", usedOf(notes, room.adiCount));
+    } else {
+        line(out, "contacts (EF_ADN)",
+             usedOf(contacts, room.adnRecordCount > 0 ? room.adnRecordCount - 1 : 0) +
+                 " (the last record stays empty)");
+    }
+    std::map<std::string, std::size_t> perStore;
+    for (const StoredSms& s : messages.stored) {
+        ++perStore[s.store];
+    }
+    line(out, "messages (EF_SMS)", usedOf(perStore["CMS"], session->stores().smsRecords));
+    if (session->stores().extraFile) {
+        line(out, "messages (extra store)",
+             usedOf(perStore["LMS"] + perStore["EMS"], session->stores().extraRecords));
+    }
+    std::cout << out.str();
+    return kExitOk;
+}
+
+int show(const GlobalOptions& global) {
+    auto session = CardSession::open(global.session);
+    const PhonebookSnapshot phonebook = readPhonebook(*session);
+    const MessagesSnapshot messages = readMessages(*session);
+    std::cout << "Phone book (" << session->layoutName() << " layout, " << session->source()
+              << ")\n"
+              << phonebookText(phonebook.phonebook) << "\nMessages\n"
+              << messagesText(messages.stored);
+    return kExitOk;
+}
+
+int backup(const GlobalOptions& global, const ExportOptions& options) {
+    auto session = CardSession::open(global.session);
+    if (options.output.empty() || options.output != "-") {
+        const std::string path = saveBackup(*session, options.output, true, true);
+        std::cerr << "backup written to " << path << "\n";
+        return kExitOk;
+    }
+    const PhonebookSnapshot phonebook = readPhonebook(*session);
+    const MessagesSnapshot messages = readMessages(*session);
+    writeOutput("-", backupDocument(*session, &phonebook, &messages)
+                             .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                         "\n");
+    return kExitOk;
+}
+
+int restore(const GlobalOptions& global, const ImportOptions& options) {
+    const std::string content = readInput(options.file);
+    auto parsed = formats::parseJson(content);
+    if (!parsed) {
+        fail(kExitUsage, options.file + ": " + parsed.error());
+    }
+    const nlohmann::json& doc = parsed.value();
+    if (!doc.is_object() || doc.value("format", "") != "zrn-backup") {
+        fail(kExitUsage, options.file + " is not a zrn backup (made by zrn backup)");
+    }
+    const bool hasPhonebook = doc.contains("phonebook");
+    const bool hasMessages = doc.contains("messages");
+    auto session = CardSession::open(global.session);
+
+    std::optional<EncodedPhonebook> encoded;
+    if (hasPhonebook) {
+        const auto& pb = doc["phonebook"];
+        Bytes stream;
+        const bool sameLayout = pb.is_object() && pb.value("layout", "") == session->layoutName();
+        std::optional<RawPhonebook> raw;
+        if (sameLayout && pb.contains("stream") && pb["stream"].is_string() &&
+            fromHex(pb["stream"].get<std::string>(), stream)) {
+            if (auto parsedRaw = parsePhonebookStream(stream)) {
+                if (!rawDoesNotFit(parsedRaw.value(), session->room())) {
+                    raw = parsedRaw.value();
+                }
+            }
+        }
+        if (raw) {
+            EncodedPhonebook exact;
+            exact.raw = *raw;
+            exact.stream = phonebookStream(*raw, session->extended());
+            exact.count = static_cast<std::int32_t>(raw->contacts.size());
+            exact.stored = decodePhonebook(*raw);
+            encoded = std::move(exact);
+        } else {
+            auto view = formats::phonebookFromJson(doc);
+            if (!view) {
+                fail(kExitUsage, options.file + ": " + view.error());
+            }
+            std::cerr << "the backup's phone book does not fit this card unchanged; it is coded "
+                         "anew for the "
+                      << session->layoutName() << " layout\n";
+            EncodeOptions encodeOptions;
+            encodeOptions.plusAs00 = options.plusAs == "00";
+            encoded = encodePhonebook(view.value(), session->room(), encodeOptions);
+            checkIssues(*encoded, options);
+        }
+    }
+    std::vector<StoredSms> messages;
+    if (hasMessages) {
+        messages = parseMessagesFile("json", content, options.file);
+    }
+    if (options.dryRun) {
+        if (encoded) {
+            std::cout << dryRunText(*encoded, *session);
+        }
+        if (hasMessages) {
+            std::cout << "Messages the card would hold:\n" << messagesText(messages);
+        }
+        return kExitOk;
+    }
+    backupBeforeWrite(*session, options, hasPhonebook, hasMessages);
+    if (encoded) {
+        writeEncodedPhonebook(*session, *encoded);
+    }
+    if (hasMessages) {
+        writeMessages(*session, messages);
+        std::cerr << "restored " << messages.size()
+                  << " message record(s); read back and verified\n";
+    }
+    return kExitOk;
+}
+
+int errmsg(const std::string& code) {
+    long value = 0;
+    std::size_t used = 0;
+    try {
+        value = std::stol(code, &used, 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != code.size() || code.empty() || value < INT32_MIN || value > INT32_MAX) {
+        fail(kExitUsage, "\"" + code + "\" is not a result code (a whole number such as 2 or 349)");
+    }
+    const auto c = static_cast<std::int32_t>(value);
+    std::cout << c << ": " << libraryMessage(c) << " (" << libraryGloss(c) << ")\n";
+    return kExitOk;
+}
+
+}  // namespace zrn::cli::commands

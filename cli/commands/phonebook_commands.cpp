@@ -1,0 +1,178 @@
+#include <iostream>
+#include <sstream>
+
+#include "cli/card_data.h"
+#include "cli/commands/commands.h"
+#include "cli/commands/support.h"
+#include "cli/element_stream.h"
+#include "cli/errors.h"
+#include "cli/formats/csv.h"
+#include "cli/formats/json_format.h"
+#include "cli/formats/vcard.h"
+#include "cli/text/alpha.h"
+
+namespace zrn::cli::commands {
+
+namespace {
+
+std::string codingOf(const Bytes& value) {
+    return std::string(text::alphaFormName(text::alphaFormOf(value))) +
+           (value.empty() ? "" : " " + toHex(value));
+}
+
+}  // namespace
+
+Outcome<formats::ImportedPhonebook> parsePhonebookFile(const std::string& format,
+                                                       const std::string& content) {
+    using Result = Outcome<formats::ImportedPhonebook>;
+    if (format == "json") {
+        auto book = formats::parsePhonebookJson(content);
+        if (!book) {
+            return Result::failure(book.error());
+        }
+        return formats::ImportedPhonebook{std::move(book.value()), {}};
+    }
+    if (format == "vcard") {
+        return formats::parseVcards(content);
+    }
+    if (format == "csv") {
+        return formats::parseCsv(content);
+    }
+    if (format == "raw") {
+        const ByteView bytes(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
+        auto raw = parsePhonebookStream(bytes);
+        if (!raw) {
+            return Result::failure(raw.error());
+        }
+        return formats::ImportedPhonebook{decodePhonebook(raw.value()), {}};
+    }
+    return Result::failure("unknown format \"" + format + "\" (json, vcard, csv or raw)");
+}
+
+std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& session) {
+    std::ostringstream out;
+    out << "Dry run: nothing is written. The " << session.layoutName() << "-layout card would hold "
+        << encoded.raw.contacts.size() << " contact(s), a stream of " << encoded.stream.size()
+        << " bytes:\n";
+    if (session.extended()) {
+        for (std::size_t g = 0; g < encoded.raw.groups.size(); ++g) {
+            if (!encoded.raw.groups[g].empty()) {
+                out << "  group " << g + 1 << ": " << encoded.stored.groups[g].name << "  ["
+                    << codingOf(encoded.raw.groups[g]) << "]\n";
+            }
+        }
+    }
+    for (std::size_t i = 0; i < encoded.raw.contacts.size(); ++i) {
+        const RawContact& raw = encoded.raw.contacts[i];
+        const Contact& c = encoded.stored.contacts[i];
+        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : c.name) << "  ["
+            << codingOf(raw.name) << "]\n";
+        for (const RawNumber& n : raw.numbers) {
+            out << "       " << numberTypeName(n.type) << ": " << digitTextToNumber(n.digits)
+                << "\n";
+        }
+        for (const Bytes& a : raw.adi) {
+            if (!a.empty()) {
+                out << "       note: " << text::decodeAlpha(a) << "  [" << codingOf(a) << "]\n";
+            }
+        }
+        if (!c.groups.empty()) {
+            out << "       groups:";
+            for (const int g : c.groups) {
+                out << " " << g;
+            }
+            out << "\n";
+        }
+    }
+    return out.str();
+}
+
+void reportIssues(const std::vector<Issue>& issues) {
+    for (const Issue& issue : issues) {
+        std::cerr << (issue.kind == Issue::Kind::kRefused ? "refused: " : "not stored as given: ")
+                  << issue.where << ": " << issue.what << "\n";
+    }
+}
+
+void checkIssues(const EncodedPhonebook& encoded, const ImportOptions& options) {
+    reportIssues(encoded.issues);
+    if (encoded.refused()) {
+        fail(kExitUsage, "nothing was written: fix the refused entries above and run again");
+    }
+    if (encoded.lossy() && !options.allowLoss && !options.dryRun) {
+        fail(kExitUsage,
+             "nothing was written: the entries above cannot be stored as given. "
+             "Run with --dry-run to see what would be stored, then with --allow-loss "
+             "to write it anyway.");
+    }
+}
+
+void backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,
+                       bool messages) {
+    if (options.noBackup) {
+        return;
+    }
+    const std::string path = saveBackup(session, options.backup, phonebook, messages);
+    std::cerr << "backup of the card written to " << path << "\n";
+}
+
+void writeEncodedPhonebook(CardSession& session, const EncodedPhonebook& encoded) {
+    writePhonebook(session, encoded.stream, encoded.count, encoded.raw);
+    std::cerr << "wrote " << encoded.count << " contact(s); read back and verified\n";
+}
+
+int phonebookExport(const GlobalOptions& global, const ExportOptions& options) {
+    const std::string format = options.format.empty() ? "json" : options.format;
+    if (format != "json" && format != "vcard" && format != "csv" && format != "raw" &&
+        format != "text") {
+        fail(kExitUsage, "unknown format \"" + format + "\" (json, vcard, csv, raw or text)");
+    }
+    auto session = CardSession::open(global.session);
+    const PhonebookSnapshot snapshot = readPhonebook(*session);
+    std::string data;
+    if (format == "json") {
+        data = formats::phonebookToJson(snapshot.phonebook, session->layoutName())
+                   .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+               "\n";
+    } else if (format == "vcard") {
+        data = formats::writeVcards(snapshot.phonebook);
+    } else if (format == "csv") {
+        data = formats::writeCsv(snapshot.phonebook);
+    } else if (format == "text") {
+        data = phonebookText(snapshot.phonebook);
+    } else {
+        data.assign(snapshot.stream.begin(), snapshot.stream.end());
+    }
+    writeOutput(options.output, data);
+    return kExitOk;
+}
+
+int phonebookImport(const GlobalOptions& global, const ImportOptions& options) {
+    const std::string content = readInput(options.file);
+    const std::string format = detectFormat(options.format, options.file, content);
+    auto imported = parsePhonebookFile(format, content);
+    if (!imported) {
+        fail(kExitUsage, options.file + ": " + imported.error());
+    }
+    for (const std::string& w : imported->warnings) {
+        std::cerr << options.file << ": " << w << "\n";
+    }
+    if (!options.plusAs.empty() && options.plusAs != "00") {
+        fail(kExitUsage, "--plus-as takes 00 only");
+    }
+    auto session = CardSession::open(global.session);
+    EncodeOptions encodeOptions;
+    encodeOptions.plusAs00 = options.plusAs == "00";
+    const EncodedPhonebook encoded =
+        encodePhonebook(imported->phonebook, session->room(), encodeOptions);
+    checkIssues(encoded, options);
+    if (options.dryRun) {
+        std::cout << dryRunText(encoded, *session);
+        return kExitOk;
+    }
+    backupBeforeWrite(*session, options, true, false);
+    writeEncodedPhonebook(*session, encoded);
+    return kExitOk;
+}
+
+}  // namespace zrn::cli::commands

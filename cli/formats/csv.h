@@ -1,0 +1,25 @@
+#pragma once
+
+// CSV per RFC 4180 with a header row:
+//   name,general,mobile,home,work,other,note1,note2,groups,group_numbers
+// A number cell may hold several numbers separated by ';'; the groups cell
+// holds group names separated by ';' (a literal ';' written as "\;"), and
+// group_numbers their numbers, so that a file read back keeps them.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/formats/imported.h"
+#include "cli/outcome.h"
+#include "cli/phonebook_model.h"
+
+namespace zrn::cli::formats {
+
+std::string writeCsv(const Phonebook& phonebook);
+Outcome<ImportedPhonebook> parseCsv(std::string_view text);
+
+// RFC 4180 records; fails on a quote that is never closed.
+Outcome<std::vector<std::vector<std::string>>> parseCsvRecords(std::string_view text);
+
+}  // namespace zrn::cli::formats

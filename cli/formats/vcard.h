@@ -1,0 +1,19 @@
+#pragma once
+
+// vCard: 3.0 out (RFC 2426); 2.1, 3.0 and 4.0 (RFC 6350) in, including the
+// quoted-printable, CHARSET-tagged cards old phones and phone managers write.
+
+#include <string>
+#include <string_view>
+
+#include "cli/formats/imported.h"
+#include "cli/outcome.h"
+#include "cli/phonebook_model.h"
+
+namespace zrn::cli::formats {
+
+std::string writeVcards(const Phonebook& phonebook);
+// Never throws; a file with no vCard at all is an error.
+Outcome<ImportedPhonebook> parseVcards(std::string_view text);
+
+}  // namespace zrn::cli::formats

@@ -1,0 +1,39 @@
+// The exchange beneath the library's channel in the zrn program: the simulated
+// reader when a card image is loaded (--sim), the PC/SC service otherwise.
+#include "cli/switch_transport.h"
+
+#include "channel/transport.h"
+#include "sim/virtual_card.h"
+
+namespace zrn::cli {
+
+namespace {
+std::size_t gSent = 0;
+CommandObserver gObserver;
+}  // namespace
+
+std::size_t commandsSent() {
+    return gSent;
+}
+void setCommandObserver(CommandObserver observer) {
+    gObserver = std::move(observer);
+}
+
+}  // namespace zrn::cli
+
+namespace zrn::channel {
+
+long exchangeApdu(CardHandle handle, const std::uint8_t* command, std::uint32_t commandLength,
+                  std::uint8_t* response, std::uint32_t* responseLength) {
+    const long rv =
+        sim::insertedCard() != nullptr
+            ? sim::exchangeWithSimulator(handle, command, commandLength, response, responseLength)
+            : exchangeWithPcsc(handle, command, commandLength, response, responseLength);
+    ++cli::gSent;
+    if (cli::gObserver) {
+        cli::gObserver(cli::gSent);
+    }
+    return rv;
+}
+
+}  // namespace zrn::channel
