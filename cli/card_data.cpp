@@ -214,16 +214,17 @@ void writeMessages(CardSession& session, const std::vector<StoredSms>& messages)
     }
 }
 
-nlohmann::json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
-                              const MessagesSnapshot* messages) {
-    nlohmann::json doc = {{"format", "zrn-backup"}, {"version", 1}, {"created", isoNow()}};
+nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
+                                      const MessagesSnapshot* messages) {
+    nlohmann::ordered_json doc = {{"format", "zrn-backup"}, {"version", 1}, {"created", isoNow()}};
     doc["card"] = {{"source", session.source()},
                    {"atr", toHex(session.atr(), false)},
                    {"iccid", session.iccid()},
                    {"layout", session.layoutName()},
                    {"capacities", session.configText()}};
     if (phonebook != nullptr) {
-        nlohmann::json pb = formats::phonebookToJson(phonebook->phonebook, session.layoutName());
+        nlohmann::ordered_json pb =
+            formats::phonebookToJson(phonebook->phonebook, session.layoutName());
         pb.erase("format");
         pb.erase("version");
         pb["count"] = phonebook->count;
@@ -231,7 +232,7 @@ nlohmann::json backupDocument(CardSession& session, const PhonebookSnapshot* pho
         doc["phonebook"] = pb;
     }
     if (messages != nullptr) {
-        nlohmann::json m = formats::messagesToJson(messages->stored);
+        nlohmann::ordered_json m = formats::messagesToJson(messages->stored);
         m.erase("format");
         m.erase("version");
         doc["messages"] = m;
@@ -250,9 +251,10 @@ std::string saveBackup(CardSession& session, const std::string& path, bool phone
         sms = readMessages(session);
     }
     const std::string target = path.empty() ? "zrn-backup-" + timestampForFile() + ".json" : path;
-    const nlohmann::json doc = backupDocument(session, pb ? &*pb : nullptr, sms ? &*sms : nullptr);
+    const nlohmann::ordered_json doc =
+        backupDocument(session, pb ? &*pb : nullptr, sms ? &*sms : nullptr);
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    out << doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     out.close();
     if (!out) {
         fail(kExitUsage, "cannot write the backup " + target +

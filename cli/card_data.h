@@ -37,8 +37,8 @@ MessagesSnapshot readMessages(CardSession& session);
 void writeMessages(CardSession& session, const std::vector<StoredSms>& messages);
 
 // The backup document: the raw streams (lossless) and their decoded view.
-nlohmann::json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
-                              const MessagesSnapshot* messages);
+nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
+                                      const MessagesSnapshot* messages);
 // Writes a backup of what `parts` names ("phonebook", "messages" or both) to
 // `path` (empty: a time-stamped file name in the current directory). Returns the path.
 std::string saveBackup(CardSession& session, const std::string& path, bool phonebook,

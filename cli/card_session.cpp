@@ -316,10 +316,15 @@ void CardSession::presentPin(const SessionOptions& options) {
         fail(kExitCard, "the reader did not deliver the PIN to the card; check the reader");
     }
     const unsigned sw = static_cast<unsigned>(response[0] << 8 | response[1]);
+    const int attemptsBefore = chv_.attemptsLeft;
+    readChvState();
+    // The card's counter changed: a simulator image keeps it, as a card would.
+    if (chv_.attemptsLeft != attemptsBefore && simulated()) {
+        markWritten();
+    }
     if (sw == 0x9000) {
         return;
     }
-    readChvState();
     if (sw == 0x9840 || (chv_.known && chv_.attemptsLeft == 0)) {
         fail(kExitPin,
              "wrong PIN: the card has now blocked CHV1. Unblock it with the PUK in a "

@@ -123,8 +123,9 @@ Phonebook readPhonebook(const json& doc) {
     return book;
 }
 
-json partToJson(const StoredSms& s, const DecodedSms& d) {
-    json part = {{"store", s.store}, {"position", s.position}, {"record", toHex(s.record, false)}};
+nlohmann::ordered_json partToJson(const StoredSms& s, const DecodedSms& d) {
+    nlohmann::ordered_json part = {
+        {"store", s.store}, {"position", s.position}, {"record", toHex(s.record, false)}};
     if (d.concatenation) {
         part["sequence"] = d.concatenation->sequence;
     }
@@ -230,7 +231,8 @@ void checkFormat(const json& doc, const char* expected) {
 
 }  // namespace
 
-json phonebookToJson(const Phonebook& phonebook, std::string_view layout) {
+nlohmann::ordered_json phonebookToJson(const Phonebook& phonebook, std::string_view layout) {
+    using json = nlohmann::ordered_json;
     json groups = json::array();
     for (const Group& g : phonebook.groups) {
         groups.push_back({{"number", g.number}, {"name", g.name}});
@@ -262,7 +264,8 @@ Outcome<Phonebook> phonebookFromJson(const json& document) {
     }
 }
 
-json messagesToJson(const std::vector<StoredSms>& stored) {
+nlohmann::ordered_json messagesToJson(const std::vector<StoredSms>& stored) {
+    using json = nlohmann::ordered_json;
     json messages = json::array();
     std::vector<DecodedSms> decoded;
     for (const StoredSms& s : stored) {

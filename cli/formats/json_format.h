@@ -15,11 +15,11 @@
 
 namespace zrn::cli::formats {
 
-nlohmann::json phonebookToJson(const Phonebook& phonebook, std::string_view layout);
+nlohmann::ordered_json phonebookToJson(const Phonebook& phonebook, std::string_view layout);
 // Takes a phone-book document, or a backup (its "phonebook" member).
 Outcome<Phonebook> phonebookFromJson(const nlohmann::json& document);
 
-nlohmann::json messagesToJson(const std::vector<StoredSms>& stored);
+nlohmann::ordered_json messagesToJson(const std::vector<StoredSms>& stored);
 
 // A message to store: records as they were, or a draft to be coded.
 struct MessageToStore {
