@@ -22,6 +22,7 @@ using namespace extended;
 namespace {
 
 constexpr std::uint8_t kFreshImageByte = 0xFF;
+constexpr std::uint8_t kErasedLength = 0xFF;
 
 template <typename Select>
 std::optional<FileInfo> selectAndDescribe(CardChannel& channel, Select select,
@@ -303,8 +304,11 @@ bool ReadGroupList(CardChannel& channel, const PhonebookGeometry& geometry, Byte
                                 &received)) {
             return false;
         }
-        const std::size_t length =
-            received == 0 ? 0 : std::min<std::size_t>(record[0], received - 1u);
+        // An erased record (length byte FF) holds no name; any other length is
+        // held to the record.
+        const std::size_t length = received == 0 || record[0] == kErasedLength
+                                       ? 0
+                                       : std::min<std::size_t>(record[0], received - 1u);
         out.appendElement(tag::kGrp, {record.data() + 1, length});
     }
     groupList = out.take();

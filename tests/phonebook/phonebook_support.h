@@ -219,6 +219,14 @@ class CardSession {
     std::int32_t connectResult_ = -1;
 };
 
+// Names parameterised cases by their `name` field.
+struct CaseName {
+    template <typename Param>
+    std::string operator()(const ::testing::TestParamInfo<Param>& param) const {
+        return param.param.name;
+    }
+};
+
 // A small extended geometry, so that whole-card writes stay short.
 inline sim::ExtendedGeometry smallGeometry() {
     sim::ExtendedGeometry g;
