@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "cli/formats/csv.h"
+#include "cli/formats/json_format.h"
+#include "cli/formats/vcard.h"
+
+namespace zrn::cli::formats {
+namespace {
+
+Phonebook sampleBook() {
+    Phonebook book;
+    book.groups = {{1, "Family"}, {2, "Work; Team"}, {3, ""}};
+    book.contacts = {
+        // Numbers in type order, as a card returns them (CSV has a column per type).
+        {"Anna Müller",
+         {{NumberType::kGeneral, "030"}, {NumberType::kMobile, "0171*1#"}},
+         {"anna@example.org", "Notes, with \"quotes\"\nand a second line"},
+         {1, 2}},
+        {"张伟", {{NumberType::kWork, "01065529988"}, {NumberType::kOther, "112"}}, {}, {3}},
+        {"", {{NumberType::kHome, "10086"}}, {}, {}},
+        {"A name long enough to be folded across lines in a vCard, since it passes 75 octets",
+         {},
+         {},
+         {}},
+    };
+    return book;
+}
+
+// Reading loses group definitions nobody belongs to; everything else comes back.
+Phonebook withUsedGroupsOnly(Phonebook book) {
+    std::vector<Group> used;
+    for (const Group& g : book.groups) {
+        for (const Contact& c : book.contacts) {
+            if (std::find(c.groups.begin(), c.groups.end(), g.number) != c.groups.end()) {
+                used.push_back(g);
+                break;
+            }
+        }
+    }
+    book.groups = used;
+    return book;
+}
+
+TEST(Formats, JsonRoundTrip) {
+    const Phonebook book = sampleBook();
+    const std::string text = phonebookToJson(book, "extended").dump();
+    auto back = parsePhonebookJson(text);
+    ASSERT_TRUE(back) << back.error();
+    EXPECT_EQ(back.value(), book);
+}
+
+TEST(Formats, VcardRoundTrip) {
+    const Phonebook book = sampleBook();
+    const std::string text = writeVcards(book);
+    EXPECT_NE(text.find("TEL;TYPE=CELL:0171*1#"), std::string::npos);
+    EXPECT_NE(text.find("EMAIL;TYPE=INTERNET:anna@example.org"), std::string::npos);
+    EXPECT_NE(text.find("NOTE:Notes\\, with \"quotes\"\\nand a second line"), std::string::npos);
+    EXPECT_NE(text.find("CATEGORIES:Family,Work\\; Team"), std::string::npos);
+    EXPECT_NE(text.find("\r\n "), std::string::npos) << "long lines are folded";
+    auto back = parseVcards(text);
+    ASSERT_TRUE(back) << back.error();
+    EXPECT_EQ(back->phonebook, withUsedGroupsOnly(book));
+}
+
+TEST(Formats, CsvRoundTrip) {
+    const Phonebook book = sampleBook();
+    const std::string text = writeCsv(book);
+    EXPECT_EQ(text.substr(0, text.find("\r\n")),
+              "name,general,mobile,home,work,other,note1,note2,groups,group_numbers");
+    auto back = parseCsv(text);
+    ASSERT_TRUE(back) << back.error();
+    EXPECT_EQ(back->phonebook, withUsedGroupsOnly(book));
+}
+
+TEST(Formats, Vcard21QuotedPrintableFromOldPhones) {
+    const std::string text =
+        "BEGIN:VCARD\r\n"
+        "VERSION:2.1\r\n"
+        "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=E5=BC=A0;=E4=BC=9F;;;\r\n"
+        "TEL;CELL;PREF:+86 139 1234 5678\r\n"
+        "TEL;HOME:010-1234\r\n"
+        "TEL;WORK;FAX:010-9999\r\n"
+        "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:Erste Zeile=0D=0A=\r\n"
+        "M=C3=BCnchen\r\n"
+        "PHOTO;ENCODING=BASE64;TYPE=JPEG:/9j/4AAQSkZJRgABAQ\r\n"
+        " AAAQABAAD\r\n"
+        "\r\n"
+        "END:VCARD\r\n"
+        "BEGIN:VCARD\r\n"
+        "VERSION:2.1\r\n"
+        "FN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:J=FCrgen\r\n"
+        "item1.TEL:555\r\n"
+        "END:VCARD\r\n";
+    auto parsed = parseVcards(text);
+    ASSERT_TRUE(parsed) << parsed.error();
+    const auto& contacts = parsed->phonebook.contacts;
+    ASSERT_EQ(contacts.size(), 2u);
+    EXPECT_EQ(contacts[0].name, "伟 张");  // N: given then family
+    EXPECT_EQ(contacts[0].numbers,
+              (std::vector<PhoneNumber>{{NumberType::kMobile, "+86 139 1234 5678"},
+                                        {NumberType::kHome, "010-1234"},
+                                        {NumberType::kWork, "010-9999"}}));
+    EXPECT_EQ(contacts[0].notes, (std::vector<std::string>{"Erste Zeile\r\nMünchen"}));
+    EXPECT_EQ(contacts[1].name, "Jürgen");
+    EXPECT_EQ(contacts[1].numbers, (std::vector<PhoneNumber>{{NumberType::kGeneral, "555"}}));
+}
+
+TEST(Formats, Vcard40TelUrisAndQuotedTypes) {
+    const std::string text =
+        "BEGIN:VCARD\nVERSION:4.0\nFN:Kim\n"
+        "TEL;VALUE=uri;TYPE=\"cell,voice\":tel:+1-555-555-0100;ext=5\n"
+        "TEL;TYPE=work:tel:0301\nEMAIL:kim@example.org\nCATEGORIES:Friends,VIP\nEND:VCARD\n";
+    auto parsed = parseVcards(text);
+    ASSERT_TRUE(parsed) << parsed.error();
+    const Contact& kim = parsed->phonebook.contacts.at(0);
+    EXPECT_EQ(kim.numbers, (std::vector<PhoneNumber>{{NumberType::kMobile, "+1-555-555-0100"},
+                                                     {NumberType::kWork, "0301"}}));
+    EXPECT_EQ(kim.notes, (std::vector<std::string>{"kim@example.org"}));
+    EXPECT_EQ(kim.groups, (std::vector<int>{1, 2}));
+    EXPECT_EQ(parsed->phonebook.groups, (std::vector<Group>{{1, "Friends"}, {2, "VIP"}}));
+}
+
+TEST(Formats, MoreThanEightCategoriesAreReported) {
+    std::string text = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:X\r\nCATEGORIES:";
+    for (int i = 1; i <= 9; ++i) {
+        text += (i > 1 ? "," : "") + std::string("G") + std::to_string(i);
+    }
+    text += "\r\nEND:VCARD\r\n";
+    auto parsed = parseVcards(text);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->phonebook.contacts[0].groups.size(), 8u);
+    ASSERT_EQ(parsed->warnings.size(), 1u);
+    EXPECT_NE(parsed->warnings[0].find("G9"), std::string::npos);
+}
+
+TEST(Formats, BadInputIsRefusedWithAReason) {
+    struct Case {
+        const char* what;
+        bool ok;
+        std::string error;
+    };
+    const auto json = [](const std::string& t) {
+        auto r = parsePhonebookJson(t);
+        return Case{"", r.ok(), r.ok() ? "" : r.error()};
+    };
+    EXPECT_NE(json("{\"contacts\": [{\"name\": 5}]}").error.find("contacts[0].name"),
+              std::string::npos);
+    EXPECT_NE(json("{\"contacts\": [{\"numbers\": [{\"type\": \"fax\", \"number\": \"1\"}]}]}")
+                  .error.find("fax"),
+              std::string::npos);
+    EXPECT_NE(json("{\"contacts\": [{\"groups\": [9]}]}").error.find("1 to 8"), std::string::npos);
+    EXPECT_NE(json("{\"format\": \"zrn-phonebook\", \"version\": 7}").error.find("newer"),
+              std::string::npos);
+    EXPECT_NE(json("[1,2").error.find("not valid JSON"), std::string::npos);
+    EXPECT_NE(json(std::string(100, '[')).error.find("nested"), std::string::npos);
+    EXPECT_FALSE(parseVcards("just text").ok());
+    auto csv = parseCsv("name,mobile\n\"unterminated,1\n");
+    EXPECT_FALSE(csv.ok());
+    EXPECT_FALSE(parseCsv("mobile\n123\n").ok()) << "a name column is required";
+    auto messages = parseMessagesJson("{\"messages\": [{\"parts\": [{\"record\": \"00\"}]}]}");
+    ASSERT_FALSE(messages.ok());
+    EXPECT_NE(messages.error().find("176-byte"), std::string::npos);
+}
+
+TEST(Formats, CsvFollowsRfc4180) {
+    auto records = parseCsvRecords("a,\"b,c\",\"d\"\"e\"\r\n\"multi\nline\",,\r\nlast");
+    ASSERT_TRUE(records);
+    EXPECT_EQ(records.value(), (std::vector<std::vector<std::string>>{
+                                   {"a", "b,c", "d\"e"}, {"multi\nline", "", ""}, {"last"}}));
+}
+
+}  // namespace
+}  // namespace zrn::cli::formats

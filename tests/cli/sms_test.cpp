@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "cli/sms_pdu.h"
+
+namespace zrn::cli {
+namespace {
+
+std::vector<StoredSms> stored(const std::vector<Bytes>& records) {
+    std::vector<StoredSms> out;
+    for (const Bytes& r : records) {
+        out.push_back({"CMS", static_cast<int>(out.size() + 1), r});
+    }
+    return out;
+}
+
+TEST(SmsDraft, ShortTextsTakeOneRecordAndDecodeBack) {
+    struct Case {
+        SmsStatus status;
+        std::string address;
+        std::string text;
+        const char* encoding;
+        SmsKind kind;
+    };
+    const std::vector<Case> cases = {
+        {SmsStatus::kUnsent, "+491701234567", "Hello {world} €5", "gsm7", SmsKind::kSubmit},
+        {SmsStatus::kSent, "10086", "您好", "ucs2", SmsKind::kSubmit},
+        {SmsStatus::kUnread, "+8613912345678", "Grüße 😀", "ucs2", SmsKind::kDeliver},
+        {SmsStatus::kRead, "*100#", std::string(160, 'a'), "gsm7", SmsKind::kDeliver},
+    };
+    for (const Case& c : cases) {
+        SmsDraft draft;
+        draft.status = c.status;
+        draft.address = c.address;
+        draft.text = c.text;
+        draft.smsc = "+8613800755500";
+        draft.timestamp = "2024-05-01T12:30:00+08:00";
+        auto records = encodeSmsDraft(draft);
+        ASSERT_TRUE(records) << records.error();
+        ASSERT_EQ(records->size(), 1u) << c.text;
+        ASSERT_EQ(records->front().size(), kSmsRecordSize);
+        const DecodedSms d = decodeSmsRecord(records->front());
+        EXPECT_EQ(d.problem, "") << c.text;
+        EXPECT_EQ(d.status, c.status);
+        EXPECT_EQ(d.kind, c.kind);
+        EXPECT_EQ(d.address, c.address);
+        EXPECT_EQ(d.smsc, "+8613800755500");
+        EXPECT_EQ(d.encoding, c.encoding);
+        EXPECT_EQ(d.text, c.text);
+        if (c.kind == SmsKind::kDeliver) {
+            EXPECT_EQ(d.timestamp, "2024-05-01T12:30:00+08:00");
+        }
+    }
+}
+
+TEST(SmsDraft, LongTextsAreConcatenatedAndReassembled) {
+    SmsDraft draft;
+    draft.address = "123";
+    draft.reference = 77;
+    // 161 septets, the escape pair of '€' at the part boundary must not split.
+    draft.text = std::string(152, 'x') + "€" + std::string(8, 'y');
+    auto records = encodeSmsDraft(draft);
+    ASSERT_TRUE(records) << records.error();
+    ASSERT_EQ(records->size(), 2u);
+    const DecodedSms first = decodeSmsRecord(records->at(0));
+    ASSERT_TRUE(first.concatenation);
+    EXPECT_EQ(*first.concatenation, (Concatenation{77, 2, 1}));
+    EXPECT_EQ(first.text, std::string(152, 'x')) << "153 septets do not hold the escape pair";
+
+    // Stored out of order, with an unrelated message between the parts.
+    SmsDraft other;
+    other.address = "999";
+    other.text = "unrelated";
+    auto single = encodeSmsDraft(other);
+    ASSERT_TRUE(single);
+    const auto messages = assembleMessages(stored({records->at(1), single->at(0), records->at(0)}));
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].text, draft.text);
+    EXPECT_TRUE(messages[0].complete);
+    EXPECT_EQ(messages[0].parts, (std::vector<std::size_t>{2, 0}));
+    EXPECT_EQ(messages[1].text, "unrelated");
+}
+
+TEST(SmsDraft, MissingPartsAreMarked) {
+    SmsDraft draft;
+    draft.address = "123";
+    draft.text = std::string(400, 'z');
+    auto records = encodeSmsDraft(draft);
+    ASSERT_TRUE(records);
+    ASSERT_EQ(records->size(), 3u);
+    const auto messages = assembleMessages(stored({records->at(0), records->at(2)}));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_FALSE(messages[0].complete);
+    EXPECT_EQ(messages[0].totalParts, 3);
+    EXPECT_NE(messages[0].text.find("[part 2 missing]"), std::string::npos);
+}
+
+TEST(SmsDraft, BadDraftsAreRefused) {
+    SmsDraft draft;
+    draft.address = "12a";
+    EXPECT_FALSE(encodeSmsDraft(draft));
+    draft.address = "1";
+    draft.status = SmsStatus::kRead;
+    draft.timestamp = "yesterday";
+    EXPECT_FALSE(encodeSmsDraft(draft));
+    draft.status = SmsStatus::kFree;
+    EXPECT_FALSE(encodeSmsDraft(draft));
+}
+
+TEST(SmsStream, ElementsRoundTrip) {
+    Bytes record(kSmsRecordSize, 0xFF);
+    record[0] = 0x01;
+    record[1] = 0xAB;
+    Bytes stream = smsElement("LMS", record);
+    const Bytes second = smsElement("EMS", record);
+    stream.insert(stream.end(), second.begin(), second.end());
+    ASSERT_EQ(stream.size(), 720u);
+    EXPECT_EQ(Bytes(stream.begin(), stream.begin() + 12),
+              (Bytes{0x01, 'L', 'M', 'S', 0x00, 0x00, 0x01, 0x60, '0', '1', 'A', 'B'}));
+    auto parsed = parseSmsStream(stream);
+    ASSERT_TRUE(parsed) << parsed.error();
+    ASSERT_EQ(parsed->size(), 2u);
+    EXPECT_EQ(parsed->at(0).store, "LMS");
+    EXPECT_EQ(parsed->at(1).store, "EMS");
+    EXPECT_EQ(parsed->at(1).record, record);
+    stream[20] = 'G';  // not a hex digit
+    EXPECT_FALSE(parseSmsStream(stream));
+    EXPECT_FALSE(parseSmsStream(Bytes(stream.begin(), stream.begin() + 300)));
+}
+
+}  // namespace
+}  // namespace zrn::cli
