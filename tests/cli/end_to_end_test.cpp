@@ -1,0 +1,249 @@
+// The zrn program run as people run it, on temporary copies of the sample cards.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class EndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zrn-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        for (const char* sample : {"extended.json", "standard.json"}) {
+            fs::copy_file(fs::path(ZRN_SOURCE_DIR) / "samples" / sample, dir_ / sample);
+        }
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path path(const std::string& name) const { return dir_ / name; }
+
+    // Runs zrn with `args` (a shell word list) in the temporary directory.
+    Result zrn(const std::string& args, const std::string& env = "") const {
+        const fs::path out = dir_ / "stdout";
+        const fs::path err = dir_ / "stderr";
+        const std::string command = "cd '" + dir_.string() + "' && " + env + " '" + ZRN_CLI_BINARY +
+                                    "' --no-progress " + args + " >'" + out.string() + "' 2>'" +
+                                    err.string() + "' </dev/null";
+        const int status = std::system(command.c_str());
+        Result run;
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = slurp(out);
+        run.err = slurp(err);
+        return run;
+    }
+
+    nlohmann::json image(const std::string& name) const {
+        return nlohmann::json::parse(slurp(path(name)));
+    }
+    void setPin(const std::string& name, bool enabled, int attemptsLeft) const {
+        nlohmann::json card = image(name);
+        card["chv1"]["enabled"] = enabled;
+        card["chv1"]["pin"] = "9513";
+        card["chv1"]["attemptsLeft"] = attemptsLeft;
+        spit(path(name), card.dump());
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(EndToEnd, InfoReportsLayoutCapacitiesAndUse) {
+    const Result run = zrn("--sim extended.json info");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("extended"), std::string::npos);
+    EXPECT_NE(run.out.find("GetConfig 250,500,20,100,8,10,0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("contacts                  15 used, 235 free of 250"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("ICCID"), std::string::npos);
+    EXPECT_NE(run.out.find("disabled"), std::string::npos);
+
+    const Result standard = zrn("--sim standard.json info");
+    ASSERT_EQ(standard.exitCode, 0) << standard.err;
+    EXPECT_NE(standard.out.find("standard"), std::string::npos);
+}
+
+TEST_F(EndToEnd, ImportOfAnExportGivesTheSamePhonebook) {
+    for (const char* card : {"extended.json", "standard.json"}) {
+        for (const char* format : {"json", "vcard", "csv", "raw"}) {
+            SCOPED_TRACE(std::string(card) + " " + format);
+            const std::string file = std::string("book.") + format;
+            ASSERT_EQ(
+                zrn(std::string("--sim ") + card + " phonebook export -o before.json").exitCode, 0);
+            ASSERT_EQ(zrn(std::string("--sim ") + card + " phonebook export --format " + format +
+                          " -o " + file)
+                          .exitCode,
+                      0);
+            const Result import = zrn(std::string("--sim ") + card + " phonebook import " + file +
+                                      " --format " + format + " --no-backup");
+            ASSERT_EQ(import.exitCode, 0) << import.err;
+            EXPECT_NE(import.err.find("read back and verified"), std::string::npos);
+            ASSERT_EQ(
+                zrn(std::string("--sim ") + card + " phonebook export -o after.json").exitCode, 0);
+            EXPECT_EQ(slurp(path("before.json")), slurp(path("after.json")));
+        }
+    }
+}
+
+TEST_F(EndToEnd, DryRunChangesNothing) {
+    spit(path("one.csv"), "name,mobile\nBob,0123\n");
+    const std::string before = slurp(path("extended.json"));
+    const Result run = zrn("--sim extended.json phonebook import one.csv --dry-run");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Dry run: nothing is written"), std::string::npos);
+    EXPECT_NE(run.out.find("1. Bob  [gsm 42 6F 62]"), std::string::npos) << run.out;
+    EXPECT_EQ(slurp(path("extended.json")), before);
+    EXPECT_FALSE(fs::exists(path("b.json")));
+}
+
+TEST_F(EndToEnd, BackupIsWrittenBeforeTheWrite) {
+    spit(path("one.csv"), "name,mobile\nBob,0123\n");
+    const Result run = zrn("--sim extended.json phonebook import one.csv --backup b.json");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const nlohmann::json backup = nlohmann::json::parse(slurp(path("b.json")));
+    EXPECT_EQ(backup["format"], "zrn-backup");
+    EXPECT_EQ(backup["phonebook"]["contacts"].size(), 15u) << "the phone book before the write";
+    EXPECT_LT(run.err.find("backup of the card written"), run.err.find("wrote 1 contact"));
+    const Result after = zrn("--sim extended.json phonebook export --format text");
+    EXPECT_NE(after.out.find("1 contact(s)"), std::string::npos) << after.out;
+}
+
+TEST_F(EndToEnd, RestoreBringsBackTheCardByteForByte) {
+    ASSERT_EQ(zrn("--sim extended.json backup -o full.json").exitCode, 0);
+    spit(path("one.csv"), "name,mobile\nBob,0123\n");
+    spit(path("sms.json"), R"({"messages": [{"status": "unsent", "to": "+4912345",
+                                             "text": "Hello € world"}]})");
+    ASSERT_EQ(zrn("--sim extended.json phonebook import one.csv --no-backup").exitCode, 0);
+    const Result sms = zrn("--sim extended.json sms import sms.json --no-backup");
+    ASSERT_EQ(sms.exitCode, 0) << sms.err;
+    EXPECT_NE(zrn("--sim extended.json sms export --format text").out.find("Hello € world"),
+              std::string::npos);
+
+    const Result restore = zrn("--sim extended.json restore full.json --no-backup");
+    ASSERT_EQ(restore.exitCode, 0) << restore.err;
+    ASSERT_EQ(zrn("--sim extended.json backup -o again.json").exitCode, 0);
+    const nlohmann::json a = nlohmann::json::parse(slurp(path("full.json")));
+    const nlohmann::json b = nlohmann::json::parse(slurp(path("again.json")));
+    EXPECT_EQ(a["phonebook"]["stream"], b["phonebook"]["stream"]);
+    EXPECT_EQ(a["messages"], b["messages"]);
+}
+
+TEST_F(EndToEnd, BackupToStandardOutputHoldsRawAndDecoded) {
+    const Result run = zrn("--sim extended.json backup -o -");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const nlohmann::json doc = nlohmann::json::parse(run.out);
+    EXPECT_EQ(doc["card"]["layout"], "extended");
+    EXPECT_FALSE(doc["phonebook"]["stream"].get<std::string>().empty());
+    EXPECT_EQ(doc["phonebook"]["contacts"].size(), 15u);
+    ASSERT_FALSE(doc["messages"]["messages"].empty());
+    const auto& firstPart = doc["messages"]["messages"][0]["parts"][0];
+    EXPECT_EQ(firstPart["record"].get<std::string>().size(), 352u);
+}
+
+TEST_F(EndToEnd, PinIsRefusedAtTheLastAttempt) {
+    setPin("extended.json", true, 1);
+    const Result refused = zrn("--sim extended.json --pin-env PIN info", "PIN=9513");
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_NE(refused.err.find("--force-last-attempt"), std::string::npos) << refused.err;
+    EXPECT_EQ(image("extended.json")["chv1"]["attemptsLeft"], 1) << "no VERIFY was sent";
+
+    const Result forced =
+        zrn("--sim extended.json --pin-env PIN --force-last-attempt info", "PIN=9513");
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(forced.out.find("9513"), std::string::npos) << "the PIN is never printed";
+    EXPECT_EQ(image("extended.json")["chv1"]["attemptsLeft"], 3);
+}
+
+TEST_F(EndToEnd, AWrongPinIsTriedOnce) {
+    setPin("extended.json", true, 3);
+    const Result wrong = zrn("--sim extended.json --pin-env PIN info", "PIN=9999");
+    EXPECT_EQ(wrong.exitCode, 3);
+    EXPECT_NE(wrong.err.find("2 attempt(s) left"), std::string::npos) << wrong.err;
+    EXPECT_EQ(wrong.err.find("9999"), std::string::npos);
+    EXPECT_EQ(image("extended.json")["chv1"]["attemptsLeft"], 2);
+
+    const Result noPin = zrn("--sim extended.json info");
+    EXPECT_EQ(noPin.exitCode, 3);
+    EXPECT_NE(noPin.err.find("--pin-env"), std::string::npos);
+    const Result unset = zrn("--sim extended.json --pin-env NO_SUCH_VARIABLE_ZRN info");
+    EXPECT_EQ(unset.exitCode, 3);
+    EXPECT_EQ(image("extended.json")["chv1"]["attemptsLeft"], 2);
+}
+
+TEST_F(EndToEnd, PlusNumbersNeedPlusAs00) {
+    spit(
+        path("plus.json"),
+        R"({"contacts": [{"name": "Eva", "numbers": [{"type": "mobile", "number": "+49 170 1"}]}]})");
+    const std::string before = slurp(path("extended.json"));
+    const Result refused = zrn("--sim extended.json phonebook import plus.json --no-backup");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("--plus-as 00"), std::string::npos) << refused.err;
+    EXPECT_EQ(slurp(path("extended.json")), before);
+
+    const Result stored =
+        zrn("--sim extended.json phonebook import plus.json --plus-as 00 --no-backup");
+    ASSERT_EQ(stored.exitCode, 0) << stored.err;
+    EXPECT_NE(zrn("--sim extended.json phonebook export --format csv").out.find("00491701"),
+              std::string::npos);
+}
+
+TEST_F(EndToEnd, LossIsReportedAndNeedsConsent) {
+    spit(path("long.csv"),
+         "name,mobile,home\n"
+         "A name that is much too long for any SIM slot,1,2\n");
+    const std::string before = slurp(path("standard.json"));
+    const Result refused = zrn("--sim standard.json phonebook import long.csv --no-backup");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("is cut to"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("one number per contact"), std::string::npos);
+    EXPECT_EQ(slurp(path("standard.json")), before);
+    EXPECT_EQ(
+        zrn("--sim standard.json phonebook import long.csv --no-backup --allow-loss").exitCode, 0);
+}
+
+TEST_F(EndToEnd, ErrmsgConvertsTheLibraryMessage) {
+    const Result run = zrn("errmsg 2");
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "2: SIM卡错误(读、写卡错误). (SIM card error (card read or write error))\n");
+    EXPECT_NE(zrn("errmsg 331").out.find("未知错误."), std::string::npos);
+    EXPECT_EQ(zrn("errmsg two").exitCode, 1);
+    EXPECT_EQ(zrn("frobnicate").exitCode, 1);
+}
+
+TEST_F(EndToEnd, BadFilesAreUsageErrors) {
+    spit(path("bad.json"), "{\"contacts\": [");
+    const Result run = zrn("--sim extended.json phonebook import bad.json");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("not valid JSON"), std::string::npos) << run.err;
+    EXPECT_EQ(zrn("--sim missing.json info").exitCode, 1);
+}
+
+}  // namespace
