@@ -3,26 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "channel/card_channel.h"
+#include "library/geometry.h"
+#include "phonebook/phonebook.h"
+#include "sms/sms.h"
+
 namespace zrn::cli::library {
-
-namespace {
-// Two message stores of at most 255 records each (one-byte record numbers).
-constexpr std::size_t kMaxStoredMessages = 2 * 255;
-
-Stream trimmed(std::int32_t result, std::int32_t count, std::int32_t length, Bytes buffer) {
-    Stream s;
-    s.result = result;
-    if (result != 0) {
-        return s;
-    }
-    s.count = count;
-    const auto used = static_cast<std::size_t>(
-        std::clamp<std::int64_t>(length, 0, static_cast<std::int64_t>(buffer.size())));
-    buffer.resize(used);
-    s.bytes = std::move(buffer);
-    return s;
-}
-}  // namespace
 
 std::int32_t connect(CardHandle handle) {
     return ConnectReader(handle);
@@ -36,24 +22,35 @@ std::int32_t config(std::string& text) {
     return rv;
 }
 
+// The phone book and the messages go through the library's own steps, without
+// the host buffers of ReadZRN and ReadSMS, so that a card holding more than a
+// host could take is still read whole.
 Stream readPhonebook() {
-    Bytes buffer(ZRN_PHONEBOOK_BUFFER_SIZE, 0);
-    std::int32_t count = 0;
-    std::int32_t length = 0;
-    const std::int32_t rv = ReadZRN(&count, &length, buffer.data());
-    return trimmed(rv, count, length, std::move(buffer));
+    const phonebook::PhonebookStream read =
+        phonebook::readPhonebookStream(channel::cardChannel(), phonebookGeometry());
+    Stream s;
+    s.result = read.result;
+    if (read.result == 0) {
+        s.count = read.contactCount;
+        s.bytes = read.joined();
+    }
+    return s;
 }
 
 std::int32_t writePhonebook(std::int32_t count, ByteView stream) {
-    return WriteZRN(count, static_cast<std::int32_t>(stream.size()), stream.data());
+    return phonebook::writePhonebookStream(channel::cardChannel(), phonebookGeometry(), count,
+                                           stream);
 }
 
 Stream readMessages() {
-    Bytes buffer(ZRN_SMS_ELEMENT_SIZE * kMaxStoredMessages, 0);
-    std::int32_t count = 0;
-    std::int32_t length = 0;
-    const std::int32_t rv = ReadSMS(&count, &length, buffer.data());
-    return trimmed(rv, count, length, std::move(buffer));
+    std::vector<sms::MessageRecord> records;
+    Stream s;
+    s.result = sms::readMessageRecords(channel::cardChannel(), records);
+    if (s.result == 0) {
+        s.count = static_cast<std::int32_t>(records.size());
+        s.bytes = sms::encodeMessageStream(records);
+    }
+    return s;
 }
 
 std::int32_t writeMessages(std::int32_t count, ByteView stream) {

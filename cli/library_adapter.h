@@ -1,7 +1,8 @@
 #pragma once
 
-// The tool's one road into the library: the exports, called as a host would
-// call them, with buffers sized for the largest answer they can give.
+// The tool's one road into the library: the exports as a host calls them, and
+// for the phone book and the messages the library's steps without the host's
+// buffer limits.
 
 #include <cstdint>
 #include <string>
