@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,14 @@
 #include "sim/card_builder.h"
 #include "sim/sim_card.h"
 #include "zrn.h"
+
+namespace zrn::sim {
+// Card images compare whole; a failure prints a short line instead of the
+// object's raw bytes.
+inline void PrintTo(const CardImage& image, std::ostream* os) {
+    *os << "card image of " << serializeImage(image).size() << " JSON bytes";
+}
+}  // namespace zrn::sim
 
 namespace zrn::test {
 
