@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "channel/card_channel.h"
 #include "message_card.h"
 
 namespace zrn::test {
@@ -339,6 +340,38 @@ TEST(WriteSms, SampleCardRoundTrip) {
     ASSERT_EQ(WriteSMS(first.count, first.length, first.stream.data()), 0);
     const ReadResult second = readSms(40);
     EXPECT_EQ(second.stream, first.stream);
+}
+
+}  // namespace
+}  // namespace zrn::test
+
+namespace zrn::test {
+namespace {
+
+TEST(WriteSmsArguments, BadCountLengthOrStreamGiveFourAndSendNothing) {
+    ConnectedCard card(messageCardImage({.smsRecords = 2, .extraRecords = 2}));
+    ASSERT_TRUE(card.connected());
+    const Bytes stream = element("CMS", messageRecord(0x01, 0x11));
+    EXPECT_EQ(WriteSMS(-1, 360, stream.data()), 4);
+    EXPECT_EQ(WriteSMS(1, -360, stream.data()), 4);
+    EXPECT_EQ(WriteSMS(1, 360, nullptr), 4);
+    EXPECT_EQ(card.sim().commandCount(), 0u);
+    EXPECT_EQ(WriteSMS(0, 0, nullptr), 0);
+}
+
+TEST(WriteSmsArguments, WithoutACardNothingIsSent) {
+    ConnectedCard card(messageCardImage({.smsRecords = 2}));
+    ASSERT_TRUE(card.connected());
+    channel::cardChannel().SetCardHandle(0);
+    const Bytes stream = element("CMS", messageRecord(0x01, 0x11));
+    std::int32_t count = 5;
+    std::int32_t length = 5;
+    Bytes buffer(360, kGuard);
+    EXPECT_EQ(WriteSMS(1, 360, stream.data()), -1);
+    EXPECT_EQ(ReadSMS(&count, &length, buffer.data()), -1);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(card.sim().commandCount(), 0u);
 }
 
 }  // namespace
