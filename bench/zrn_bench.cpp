@@ -26,6 +26,7 @@ constexpr double kScalingTolerance = 1.2;  // doubling the card: at most 2 x 1.2
 struct Measurement {
     double hostSeconds = std::numeric_limits<double>::infinity();  // best run, per call
     WireCount wire;
+    std::size_t streamBytes = 0;  // the host's element stream, read or written
 };
 
 std::map<std::string, Measurement>& measurements() {
@@ -75,6 +76,7 @@ void runScenario(benchmark::State& state, const std::string& name) {
     }
     Measurement& m = measurements()[name];
     m.wire = zrn::bench::countWire(s.operation);
+    m.streamBytes = s.checksStream ? s.expectedOutput.size() : s.input.size();
     const double perCall = elapsed / static_cast<double>(state.iterations());
     if (perCall < m.hostSeconds) {
         m.hostSeconds = perCall;
@@ -103,9 +105,9 @@ std::string ratio(double value) {
 void printWireTable() {
     using zrn::bench::linkSeconds;
     std::printf(
-        "\n| Call | Commands | Bytes to card | Bytes from card | Host time | Link at 9,600 "
-        "| Host : link | Link at 223,200 | Host : link |\n"
-        "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        "\n| Call | Stream | Commands | Bytes to card | Bytes from card | Host time "
+        "| Link at 9,600 | Host : link | Link at 223,200 | Host : link |\n"
+        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const std::string& name : zrn::bench::scenarioNames()) {
         auto found = measurements().find(name);
         if (found == measurements().end()) {
@@ -114,13 +116,15 @@ void printWireTable() {
         const Measurement& m = found->second;
         const double slow = linkSeconds(m.wire, zrn::bench::kDefaultBaud);
         const double fast = linkSeconds(m.wire, zrn::bench::kFastBaud);
-        std::printf("| %s | %zu | %zu | %zu | %s | %s | %s | %s | %s |\n", name.c_str(),
-                    m.wire.commands, m.wire.bytesToCard,
+        std::printf("| %s | %zu | %zu | %zu | %zu | %s | %s | %s | %s | %s |\n", name.c_str(),
+                    m.streamBytes, m.wire.commands, m.wire.bytesToCard,
                     m.wire.bytesFromCard + m.wire.procedureBytes, seconds(m.hostSeconds).c_str(),
                     seconds(slow).c_str(), ratio(m.hostSeconds / slow).c_str(),
                     seconds(fast).c_str(), ratio(m.hostSeconds / fast).c_str());
     }
-    std::printf("\nBytes from card include one T=0 procedure byte per command that moves data.\n");
+    std::printf(
+        "\nStream: bytes of the element stream the call returns or stores. Bytes from card\n"
+        "include one T=0 procedure byte per command that moves data.\n");
 }
 
 void printHostTargets() {
