@@ -187,6 +187,7 @@ MessageCard buildLargestMessageCard(CardSize size) {
         sim::putExtraMessage(card.image, r, statuses[(r + 1) % 4], body());
         const std::uint8_t index = r % 3 == 0 ? 1 : (r % 9 == 1 ? 3 : 2);
         sim::setExtraIndex(card.image, r, index);
+        ++(index == 1 ? card.emsRecords : card.lmsRecords);
     }
     return card;
 }

@@ -64,6 +64,8 @@ StandardCard buildLargestStandardCard(CardSize size);
 struct MessageCard {
     sim::CardImage image;
     std::size_t recordsPerStore = 0;
+    std::size_t lmsRecords = 0;  // extra records indexed 2 or 3
+    std::size_t emsRecords = 0;  // extra records indexed 1
 };
 MessageCard buildLargestMessageCard(CardSize size);
 

@@ -55,25 +55,107 @@ const Plan kPlans[] = {
     {"WriteSMS/full", "WriteSMS", Card::kMessages, CardSize::kFull, Call::kWriteSms},
 };
 
+// What the command count of a call depends on.
+struct CardFacts {
+    std::size_t nameFileSize = 0;
+    std::size_t numberFileSize = 0;
+    std::size_t groups = 0;
+    std::size_t adiEntries = 0;
+    std::size_t adnRecords = 0;
+    std::size_t smsRecords = 0;
+    std::size_t lms = 0;
+    std::size_t ems = 0;
+};
+
 struct BuiltCard {
     sim::CardImage image;
     double scale = 1;  // quarters for the extended card, records per store for the others
+    CardFacts facts;
 };
 
 BuiltCard buildCard(Card card, CardSize size) {
+    BuiltCard built;
     switch (card) {
-        case Card::kExtended:
-            return {buildLargestExtendedCard(size).image, static_cast<double>(quarters(size))};
+        case Card::kExtended: {
+            ExtendedCard extended = buildLargestExtendedCard(size);
+            const auto& g = extended.geometry;
+            built.image = std::move(extended.image);
+            built.scale = static_cast<double>(quarters(size));
+            built.facts.nameFileSize = std::size_t{g.nameSlotCount} * g.nameSlotLength;
+            built.facts.numberFileSize = std::size_t{g.numberSlotCount} * g.numberSlotLength;
+            built.facts.groups = g.groupCount;
+            built.facts.adiEntries = g.adiCount;
+            return built;
+        }
         case Card::kStandard: {
             StandardCard standard = buildLargestStandardCard(size);
-            return {std::move(standard.image), static_cast<double>(standard.records)};
+            built.image = std::move(standard.image);
+            built.scale = static_cast<double>(standard.records);
+            built.facts.adnRecords = standard.records;
+            return built;
         }
         case Card::kMessages: {
             MessageCard messages = buildLargestMessageCard(size);
-            return {std::move(messages.image), static_cast<double>(messages.recordsPerStore)};
+            built.image = std::move(messages.image);
+            built.scale = static_cast<double>(messages.recordsPerStore);
+            built.facts.smsRecords = messages.recordsPerStore;
+            built.facts.lms = messages.lmsRecords;
+            built.facts.ems = messages.emsRecords;
+            return built;
         }
     }
     throw std::logic_error("unknown card");
+}
+
+std::size_t chunks(std::size_t fileSize) {
+    return (fileSize + 254) / 255;  // READ / UPDATE BINARY carry at most 255 bytes
+}
+
+// The command sequence of each call, step by step (SELECTs along full paths
+// from the MF; GET RESPONSE after each selection whose response is needed).
+std::size_t prescribedCommands(Card card, Call call, const CardFacts& f) {
+    constexpr std::size_t kPath = 3;           // 3F00, 7F10 (or 5F00), the EF
+    constexpr std::size_t kSelectAndInfo = 4;  // a path and its GET RESPONSE
+    const bool extended = card == Card::kExtended;
+    switch (call) {
+        case Call::kConnect:
+            // Discovery (found under 7F10, or 7F10 and 5F00 both tried), EF_ADN and
+            // EF_SMS with their responses, the configuration file and, on an
+            // extended card, its READ BINARY and the option file (3F00, 2F99, READ).
+            return (extended ? 3 : 5) + 2 * kSelectAndInfo + kPath + (extended ? 1 + 3 : 0);
+        case Call::kGetConfig:
+            return kPath;
+        case Call::kRead:
+            if (extended) {
+                return kPath + (kSelectAndInfo + f.groups) +
+                       (kSelectAndInfo + chunks(f.nameFileSize)) +
+                       (kSelectAndInfo + chunks(f.numberFileSize)) +
+                       (kSelectAndInfo + f.adiEntries);
+            }
+            return kPath + kSelectAndInfo + f.adnRecords;
+        case Call::kWrite:
+            if (extended) {
+                // Images sized from the number and name files, then the group
+                // records cleared and named, the two files whole, every ADI record.
+                return kPath + 2 * kSelectAndInfo + (kPath + 2 * f.groups) +
+                       (kSelectAndInfo + chunks(f.nameFileSize)) +
+                       (kSelectAndInfo + chunks(f.numberFileSize)) + (kPath + f.adiEntries);
+            }
+            // Every record cleared, then every contact but into the last record.
+            return kPath + kSelectAndInfo + f.adnRecords + (f.adnRecords - 1);
+        case Call::kReadSms:
+            // EF_SMS; the index, the extra file, the index again with its READ
+            // BINARY, the extra file again and the indexed records.
+            return (kSelectAndInfo + f.smsRecords) + kPath + kSelectAndInfo + (kSelectAndInfo + 1) +
+                   kPath + (f.lms + f.ems);
+        case Call::kWriteSms:
+            // The checks, EF_SMS, each extra record with its own selection, the
+            // index read between the LMS and EMS records and written at the end.
+            return (kPath + kPath + kSelectAndInfo + kSelectAndInfo) + (kPath + f.smsRecords) +
+                   (kPath + f.lms * (kPath + 1)) + (kPath + 1) + (kPath + f.ems * (kPath + 1)) +
+                   (kPath + 1);
+    }
+    return 0;
 }
 
 // Runs `call` against `card`, recording its exchange into `tape`.
@@ -143,6 +225,7 @@ bool prepareWriteInput(Scenario& s, sim::SimCard& card, bool messages) {
 void record(Scenario& s, const Plan& plan) {
     BuiltCard built = buildCard(plan.card, plan.size);
     s.scale = built.scale;
+    s.prescribedCommands = prescribedCommands(plan.card, plan.call, built.facts);
     sim::SimCard card(std::move(built.image));
 
     const std::int32_t connected = recorded(card, s.connect, [] { return ConnectReader(kHandle); });

@@ -40,6 +40,10 @@ struct Scenario {
     bool checksText = false;    // GetConfig: the text
     bool checksStream = false;  // the reads: count, length and stream
 
+    // The commands the call must send on this card, counted from the
+    // command sequence the library is built to: nothing more, nothing less.
+    std::size_t prescribedCommands = 0;
+
     std::string problem;  // why the scenario cannot run; empty when it can
 };
 

@@ -105,19 +105,25 @@ std::string ratio(double value) {
 void printWireTable() {
     using zrn::bench::linkSeconds;
     std::printf(
-        "\n| Call | Stream | Commands | Bytes to card | Bytes from card | Host time "
+        "\n| Call | Stream | Commands | As prescribed | Bytes to card | Bytes from card | Host "
+        "time "
         "| Link at 9,600 | Host : link | Link at 223,200 | Host : link |\n"
-        "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const std::string& name : zrn::bench::scenarioNames()) {
         auto found = measurements().find(name);
         if (found == measurements().end()) {
             continue;
         }
         const Measurement& m = found->second;
+        const Scenario& s = *zrn::bench::recordedScenario(name);
+        const std::string prescribed =
+            m.wire.commands == s.prescribedCommands
+                ? std::string("yes")
+                : "NO: " + std::to_string(s.prescribedCommands) + " expected";
         const double slow = linkSeconds(m.wire, zrn::bench::kDefaultBaud);
         const double fast = linkSeconds(m.wire, zrn::bench::kFastBaud);
-        std::printf("| %s | %zu | %zu | %zu | %zu | %s | %s | %s | %s | %s |\n", name.c_str(),
-                    m.streamBytes, m.wire.commands, m.wire.bytesToCard,
+        std::printf("| %s | %zu | %zu | %s | %zu | %zu | %s | %s | %s | %s | %s |\n", name.c_str(),
+                    m.streamBytes, m.wire.commands, prescribed.c_str(), m.wire.bytesToCard,
                     m.wire.bytesFromCard + m.wire.procedureBytes, seconds(m.hostSeconds).c_str(),
                     seconds(slow).c_str(), ratio(m.hostSeconds / slow).c_str(),
                     seconds(fast).c_str(), ratio(m.hostSeconds / fast).c_str());
