@@ -230,6 +230,9 @@ Outcome<ImportedPhonebook> parseCsv(std::string_view text) {
         }
         std::sort(c.groups.begin(), c.groups.end());
         c.groups.erase(std::unique(c.groups.begin(), c.groups.end()), c.groups.end());
+        if (c.name.empty() && c.numbers.empty() && c.notes.empty() && c.groups.empty()) {
+            continue;  // a row of columns this tool does not know: nothing to store
+        }
         for (std::string* s : {&c.name}) {
             if (!text::isValidUtf8(*s)) {
                 out.warnings.push_back("row " + std::to_string(r + 1) +
