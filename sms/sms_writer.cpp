@@ -98,11 +98,99 @@ class ElementDecoder {
     RecordBuffer record_{};
 };
 
-// The capacity of the extra message file as the checks found it.
-struct ExtraStore {
-    std::size_t indexLength = 0;  // one index byte per record of the file
-    std::uint32_t records = 0;    // records a message can go to
+// What the checks found out about the stores.
+struct StoreCheck {
+    int outcome = outcome::kOk;
+    bool hasIndex = false;
+    std::size_t indexLength = 0;     // one index byte per record of the extra message file
+    std::uint32_t extraRecords = 0;  // extra records a message can go to
 };
+
+// The checks, in their order; nothing is written by any of them.
+StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
+    StoreCheck check;
+    const auto refuse = [&check](int code) {
+        check.outcome = code;
+        return check;
+    };
+    check.hasIndex = store::open(channel::OpenExtraMessageIndex, channel);
+    if (!check.hasIndex && heads.ems > 0) {
+        return refuse(outcome::kNoRoom);
+    }
+    const bool hasExtraFile = store::open(channel::OpenExtraMessageFile, channel);
+    if (!hasExtraFile && heads.lms > 0) {
+        return refuse(outcome::kNoRoom);
+    }
+    const auto messageFile = store::openAndDescribe(channel::OpenMessageFile, channel,
+                                                    InfoNeeded::kFileSizeAndRecordLength);
+    if (!messageFile) {
+        return refuse(outcome::kResponseFailed);
+    }
+    if (heads.cms > 0 && !store::hasMessageRecords(*messageFile)) {
+        return refuse(outcome::kWriteFailed);
+    }
+    if (heads.cms > store::addressableRecords(*messageFile)) {
+        return refuse(outcome::kNoRoom);
+    }
+    std::uint8_t responseLength = 0;
+    if (channel::OpenExtraMessageFile(responseLength, channel) != 1) {
+        if (heads.extra() > 0) {
+            return refuse(hasExtraFile ? outcome::kExtraFileLost : outcome::kNoRoom);
+        }
+        return check;
+    }
+    const auto extra =
+        channel::FetchFileInfo(channel, responseLength, InfoNeeded::kFileSizeAndRecordLength);
+    if (!extra) {
+        return refuse(outcome::kResponseFailed);
+    }
+    if (heads.extra() > 0 && !store::hasMessageRecords(*extra)) {
+        return refuse(outcome::kWriteFailed);
+    }
+    check.indexLength = store::recordsInFile(*extra);
+    check.extraRecords = store::addressableRecords(*extra);
+    if (heads.extra() > check.extraRecords) {
+        return refuse(outcome::kNoRoom);
+    }
+    return check;
+}
+
+// Writes the elements of one kind to consecutive records of the selected
+// store. A failed SELECT leaves the card's previous file current, so a
+// selection that fails stops the write rather than letting a record land in
+// another store.
+class RecordWriter {
+  public:
+    RecordWriter(channel::CardChannel& channel, ByteView stream, std::int32_t count)
+        : channel_(channel), stream_(stream), count_(count) {}
+
+    int write(MessageKind kind, store::OpenPath reopenBeforeEach, std::uint32_t& nextRecord) {
+        return walkElements(stream_, count_, kind, [&](ByteView element) {
+            if (reopenBeforeEach != nullptr && !store::open(reopenBeforeEach, channel_)) {
+                return outcome::kWriteFailed;
+            }
+            if (!store::updateMessageRecord(channel_, nextRecord, decoder_.decode(element))) {
+                return outcome::kWriteFailed;
+            }
+            ++nextRecord;
+            return outcome::kOk;
+        });
+    }
+
+  private:
+    channel::CardChannel& channel_;
+    ByteView stream_;
+    std::int32_t count_;
+    ElementDecoder decoder_;
+};
+
+// The index marks the records just written, and nothing else: records after
+// them keep their bytes but are no longer messages.
+void markIndex(Bytes& index, std::uint32_t lmsRecords, std::uint32_t extraRecords) {
+    std::fill(index.begin(), index.end(), 0);
+    std::fill_n(index.data(), lmsRecords, kIndexLms);
+    std::fill(index.data() + lmsRecords, index.data() + extraRecords, kIndexEms);
+}
 
 }  // namespace
 
@@ -114,73 +202,17 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
     if (!storesOnlyHexText(data, count)) {
         return outcome::kBadStream;
     }
-
-    // Checks: nothing is written until every one has passed.
-    const bool hasIndex = store::open(channel::OpenExtraMessageIndex, channel);
-    if (!hasIndex && heads.ems > 0) {
-        return outcome::kNoRoom;
-    }
-    const bool hasExtraFile = store::open(channel::OpenExtraMessageFile, channel);
-    if (!hasExtraFile && heads.lms > 0) {
-        return outcome::kNoRoom;
-    }
-    const auto messageFile = store::openAndDescribe(channel::OpenMessageFile, channel,
-                                                    InfoNeeded::kFileSizeAndRecordLength);
-    if (!messageFile) {
-        return outcome::kResponseFailed;
-    }
-    if (heads.cms > 0 && !store::hasMessageRecords(*messageFile)) {
-        return outcome::kWriteFailed;
-    }
-    if (heads.cms > store::addressableRecords(*messageFile)) {
-        return outcome::kNoRoom;
-    }
-    ExtraStore extra;
-    {
-        std::uint8_t responseLength = 0;
-        if (channel::OpenExtraMessageFile(responseLength, channel) != 1) {
-            if (heads.extra() > 0) {
-                return hasExtraFile ? outcome::kExtraFileLost : outcome::kNoRoom;
-            }
-        } else {
-            const auto info = channel::FetchFileInfo(channel, responseLength,
-                                                     InfoNeeded::kFileSizeAndRecordLength);
-            if (!info) {
-                return outcome::kResponseFailed;
-            }
-            if (heads.extra() > 0 && !store::hasMessageRecords(*info)) {
-                return outcome::kWriteFailed;
-            }
-            extra.indexLength = store::recordsInFile(*info);
-            extra.records = store::addressableRecords(*info);
-            if (heads.extra() > extra.records) {
-                return outcome::kNoRoom;
-            }
-        }
+    const StoreCheck check = checkStores(channel, heads);
+    if (check.outcome != outcome::kOk) {
+        return check.outcome;
     }
 
-    ElementDecoder decoder;
-    // Each record goes to the file just selected: a failed selection leaves
-    // the card's previous file current, so it must stop the write.
-    const auto writeRecords = [&](MessageKind kind, store::OpenPath reopenBeforeEach,
-                                  std::uint32_t& nextRecord) {
-        return walkElements(data, count, kind, [&](ByteView element) {
-            if (reopenBeforeEach != nullptr && !store::open(reopenBeforeEach, channel)) {
-                return outcome::kWriteFailed;
-            }
-            if (!store::updateMessageRecord(channel, nextRecord, decoder.decode(element))) {
-                return outcome::kWriteFailed;
-            }
-            ++nextRecord;
-            return outcome::kOk;
-        });
-    };
-
+    RecordWriter writer(channel, data, count);
     if (!store::open(channel::OpenMessageFile, channel)) {
         return outcome::kWriteFailed;
     }
     std::uint32_t nextMessageRecord = 0;
-    if (const int result = writeRecords(MessageKind::kCms, nullptr, nextMessageRecord);
+    if (const int result = writer.write(MessageKind::kCms, nullptr, nextMessageRecord);
         result != outcome::kOk) {
         return result;
     }
@@ -191,8 +223,8 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
     Bytes index;
     Bytes indexAsRead;
     try {
-        index.assign(extra.indexLength, 0);
-        indexAsRead.resize(extra.indexLength);
+        index.resize(check.indexLength);
+        indexAsRead.resize(check.indexLength);
     } catch (const std::bad_alloc&) {
         return outcome::kNoMemory;
     }
@@ -201,7 +233,7 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
     }
     std::uint32_t nextExtraRecord = 0;
     if (const int result =
-            writeRecords(MessageKind::kLms, channel::OpenExtraMessageFile, nextExtraRecord);
+            writer.write(MessageKind::kLms, channel::OpenExtraMessageFile, nextExtraRecord);
         result != outcome::kOk) {
         return result;
     }
@@ -210,8 +242,10 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
     if (!store::open(channel::OpenExtraMessageIndex, channel)) {
         // Without an index there were no EMS elements; an index that has
         // gone since the checks cannot be brought up to date.
-        return hasIndex ? outcome::kWriteFailed : outcome::kOk;
+        return check.hasIndex ? outcome::kWriteFailed : outcome::kOk;
     }
+    // The established command sequence reads the index once before
+    // rewriting it; its content is not needed.
     if (!store::readTransparent(channel, indexAsRead.data(), indexAsRead.size())) {
         return outcome::kWriteFailed;
     }
@@ -219,7 +253,7 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
         return outcome::kWriteFailed;
     }
     if (const int result =
-            writeRecords(MessageKind::kEms, channel::OpenExtraMessageFile, nextExtraRecord);
+            writer.write(MessageKind::kEms, channel::OpenExtraMessageFile, nextExtraRecord);
         result != outcome::kOk) {
         return result;
     }
@@ -227,10 +261,7 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
     if (!store::open(channel::OpenExtraMessageIndex, channel)) {
         return outcome::kWriteFailed;
     }
-    // The index marks the records just written, and nothing else: records
-    // after them keep their bytes but are no longer messages.
-    std::fill_n(index.data(), lmsWritten, kIndexLms);
-    std::fill(index.data() + lmsWritten, index.data() + nextExtraRecord, kIndexEms);
+    markIndex(index, lmsWritten, nextExtraRecord);
     if (!store::updateTransparent(channel, index.data(), index.size())) {
         return outcome::kWriteFailed;
     }
