@@ -21,8 +21,11 @@ command -v unshare >/dev/null || missing+=(unshare)
 [[ -e $driver ]] || missing+=("$driver")
 [[ -x $program ]] || missing+=("$program")
 [[ -x $vcard ]] || missing+=("$vcard")
-if ! unshare --mount --propagation private true 2>/dev/null; then
-  missing+=("a mount namespace (unshare --mount)")
+# A mount namespace as root, or inside a user namespace of our own otherwise.
+namespace=(unshare --mount --propagation private)
+if ! "${namespace[@]}" true 2>/dev/null; then
+  namespace=(unshare --user --map-root-user --mount --propagation private)
+  "${namespace[@]}" true 2>/dev/null || missing+=("a mount namespace (unshare --mount)")
 fi
 if ((${#missing[@]})); then
   echo "real stack skipped: missing ${missing[*]}"
@@ -62,9 +65,9 @@ CONF
 
 "$program" --write-image "$work/card.json"
 
-mkdir -p /run/pcscd
-unshare --mount --propagation private \
-  sh -c 'mount --bind "$1" /run/pcscd && exec pcscd --foreground --config "$2"' \
+"${namespace[@]}" \
+  sh -c 'mkdir -p /run/pcscd 2>/dev/null; mount --bind "$1" /run/pcscd &&
+         exec pcscd --foreground --config "$2"' \
   pcscd-private "$work/run" "$work/conf" >"$work/pcscd.log" 2>&1 &
 pcscd_pid=$!
 
