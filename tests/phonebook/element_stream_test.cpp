@@ -93,10 +93,12 @@ TEST(ElementStream, ReaderNeverLooksPastTheEnd) {
 }
 
 TEST(ElementStream, TagsCompareWithTheMarker) {
-    ElementReader wrongMarker(hex("02 4E 43 44 00 00 00 00"));
-    EXPECT_FALSE(wrongMarker.at(tag::kNcd));
-    ElementReader lowerCase(hex("01 6E 63 64 00 00 00 00"));
-    EXPECT_FALSE(lowerCase.at(tag::kNcd));
+    const Bytes wrongMarker = hex("02 4E 43 44 00 00 00 00");
+    EXPECT_FALSE(ElementReader(wrongMarker).at(tag::kNcd));
+    const Bytes lowerCase = hex("01 6E 63 64 00 00 00 00");
+    EXPECT_FALSE(ElementReader(lowerCase).at(tag::kNcd));
+    const Bytes right = hex("01 4E 43 44 00 00 00 00");
+    EXPECT_TRUE(ElementReader(right).at(tag::kNcd));
 }
 
 }  // namespace
