@@ -215,6 +215,40 @@ Bytes asciiBytes(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
 
+Bytes gsmBytes(std::string_view text) {
+    Bytes out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '@':
+                out.push_back(0x00);
+                break;
+            case '$':
+                out.push_back(0x02);
+                break;
+            case '_':
+                out.push_back(0x11);
+                break;
+            case '[':
+            case '\\':
+            case ']':
+            case '^':
+            case '`':
+            case '{':
+            case '|':
+            case '}':
+            case '~':
+                throw std::invalid_argument("gsmBytes: needs the GSM extension table");
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
+                    throw std::invalid_argument("gsmBytes: not in the GSM default alphabet");
+                }
+                out.push_back(static_cast<std::uint8_t>(c));
+        }
+    }
+    return out;
+}
+
 Bytes ucs2Bytes(std::u16string_view text) {
     Bytes out;
     out.reserve(text.size() * 2);

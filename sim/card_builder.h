@@ -126,6 +126,9 @@ Bytes packBcd(std::string_view digits);
 // Text helpers: ASCII bytes unchanged (letters, digits and space coincide with
 // the GSM default alphabet), and UTF-16 as big-endian UCS-2.
 Bytes asciiBytes(std::string_view text);
+// ASCII text in the GSM 7-bit default alphabet (GSM 03.38): '@' is 00, '$' 02,
+// '_' 11; characters that need the extension table or lie outside it throw.
+Bytes gsmBytes(std::string_view text);
 Bytes ucs2Bytes(std::u16string_view text);
 
 // Name slot: byte 0 groups 3-8 in bits 0-5; byte 1 name length (bits 0-4),

@@ -360,14 +360,14 @@ CardImage extendedSample() {
         Bytes text;
     };
     const std::vector<Adi> adis = {
-        {3, 0, false, asciiBytes("lin.wei@example.com")},
+        {3, 0, false, gsmBytes("lin.wei@example.com")},
         {3, 1, false, asciiBytes("Project lead, prefers calls after 10")},
-        {4, 0, false, asciiBytes("zhang.wei@example.cn")},
-        {5, 0, false, asciiBytes("anna.schmidt@example.de")},
+        {4, 0, false, gsmBytes("zhang.wei@example.cn")},
+        {5, 0, false, gsmBytes("anna.schmidt@example.de")},
         {5, 1, false, asciiBytes("Birthday 12 May")},
         {6, 1, true, ucs2Bytes(u"\u5927\u5b66\u540c\u5b66")},  // 大学同学
-        {8, 0, false, asciiBytes("j.brown@clinic.example.org")},
-        {9, 0, false, asciiBytes("xiaoming@example.cn")},
+        {8, 0, false, gsmBytes("j.brown@clinic.example.org")},
+        {9, 0, false, gsmBytes("xiaoming@example.cn")},
         {9, 1, true, ucs2Bytes(u"\u751f\u65e5\u516d\u6708\u4e00\u65e5")},  // 生日六月一日
         {10, 1, false, asciiBytes("Madrid office")},
         {13, 1, false, asciiBytes("Call on Sundays")},
