@@ -57,7 +57,7 @@ std::int32_t writeMessageRecords(channel::CardChannel& channel,
 // The element stream of `messages`, 360 bytes each.
 Bytes encodeMessageStream(const std::vector<MessageRecord>& messages);
 // Parses a stream of whole elements (length a multiple of 360, known tags,
-// hex text upper or lower case); nullopt when any element is malformed.
+// upper-case hex text); nullopt when any element is malformed.
 std::optional<std::vector<MessageRecord>> decodeMessageStream(ByteView stream);
 
 // "CMS", "LMS" or "EMS".

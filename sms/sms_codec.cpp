@@ -35,9 +35,8 @@ int hexDigitValue(std::uint8_t c) {
     if (c >= 'A' && c <= 'F') {
         return c - 'A' + 10;
     }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
+    // Lower-case letters are no hex digits: the stream carries upper case, and
+    // HexPairToByte takes every other character by its own code.
     return -1;
 }
 

@@ -46,7 +46,7 @@ std::int32_t translateOutcome(int outcome);
 // Whether the five bytes at `offset` are the head of an element of `kind`;
 // false when fewer than five bytes are left.
 bool isHeadAt(ByteView stream, std::size_t offset, MessageKind kind);
-// Hex digits in either case.
+// Upper-case hex digits only.
 bool isHexText(ByteView text);
 
 // The per-call object of ReadSMS and WriteSMS. It carries nothing from one

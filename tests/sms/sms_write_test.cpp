@@ -197,15 +197,19 @@ TEST(WriteSms, EmsOnACardWithAnIndexButNoExtraFileIsRefused) {
     EXPECT_EQ(sim::serializeImage(card.image()), before);
 }
 
-TEST(WriteSms, LowerCaseHexIsStoredAsTheSameBytes) {
+// Lower-case text would be stored as other bytes than the host meant: the
+// stream is refused before anything is written.
+TEST(WriteSms, LowerCaseHexIsRefusedWithNothingWritten) {
     ConnectedCard card(usedCard());
     ASSERT_TRUE(card.connected());
+    const std::string before = sim::serializeImage(card.image());
     Bytes stream = element("CMS", messageRecord(0x01, 0xAB));
     for (std::size_t i = 8; i < stream.size(); ++i) {
         stream[i] = static_cast<std::uint8_t>(std::tolower(stream[i]));
     }
-    ASSERT_EQ(writeSms(stream), 0);
-    EXPECT_EQ(card.smsRecord(1), messageRecord(0x01, 0xAB));
+    EXPECT_EQ(writeSms(stream), 4);
+    EXPECT_EQ(card.writes(), 0u);
+    EXPECT_EQ(sim::serializeImage(card.image()), before);
 }
 
 TEST(WriteSms, AnyValueLengthBytesAfterAZeroAreAccepted) {
