@@ -55,95 +55,79 @@ bool loadTransparentFile(CardChannel& channel, Select select, const PhonebookGeo
 
 // ---- Contact building ----------------------------------------------------
 
-// Number slots bucketed by contact index and number kind, each bucket in slot
-// order, so that building every contact costs one pass over the number file.
-class NumberIndex {
+// Items grouped into buckets, each bucket in the order the items were
+// visited: a counting sort, one pass to count and one to place.
+class Buckets {
   public:
-    NumberIndex(const PhonebookGeometry& geometry, const Bytes& numbers, std::size_t contacts)
-        : contacts_(contacts), start_(contacts * kNumberKinds.size() + 1, 0) {
-        const std::size_t slotLength = asSize(geometry.numberSlotLength);
-        const std::size_t slotCount =
-            slotLength <= kNumberTypeByte ? 0 : wholeSlots(numbers.size(), slotLength);
-        const std::size_t adnEnd = std::min(asSize(geometry.adnCount), slotCount);
-        const std::size_t otherEnd = std::min(asSize(geometry.numberSlotCount), slotCount);
-        // Slots 0 to adnCount - 1 form the ADN region, the slots after it up
-        // to numberSlotCount - 1 the region of the other kinds.
-        const auto visit = [&](auto&& onSlot) {
-            for (std::size_t slot = 0; slot < std::max(adnEnd, otherEnd); ++slot) {
-                const std::uint8_t* p = numbers.data() + slot * slotLength;
-                const std::size_t contact = readBe16(p);
-                const auto kind = kindOf(typeCodeOf(p[kNumberTypeByte]), slot < adnEnd);
-                if (contact >= 1 && contact <= contacts_ && kind) {
-                    onSlot(bucket(contact, *kind), slot);
-                }
-            }
-        };
+    // `visit(onItem)` calls onItem(bucket, item) for every item, the same way
+    // both times it is called.
+    template <typename Visit>
+    Buckets(std::size_t bucketCount, Visit visit) : start_(bucketCount + 1, 0) {
         visit([&](std::size_t bucket, std::size_t) { ++start_[bucket + 1]; });
-        for (std::size_t i = 1; i < start_.size(); ++i) {
-            start_[i] += start_[i - 1];
+        for (std::size_t b = 1; b < start_.size(); ++b) {
+            start_[b] += start_[b - 1];
         }
-        slots_.resize(start_.back());
+        items_.resize(start_.back());
         std::vector<std::size_t> next(start_.begin(), start_.end() - 1);
-        visit([&](std::size_t bucket, std::size_t slot) { slots_[next[bucket]++] = slot; });
+        visit([&](std::size_t bucket, std::size_t item) { items_[next[bucket]++] = item; });
     }
 
-    std::span<const std::size_t> slots(std::size_t contact, std::size_t kind) const {
-        const std::size_t b = bucket(contact, kind);
-        return {slots_.data() + start_[b], start_[b + 1] - start_[b]};
-    }
-
-  private:
-    // ADN slots hold code 4 only; the other region holds codes 1, 2, 3 and 5.
-    static std::optional<std::size_t> kindOf(std::uint8_t code, bool inAdnRegion) {
-        for (std::size_t k = 0; k < kNumberKinds.size(); ++k) {
-            if (kNumberKinds[k].typeCode == code && kNumberKinds[k].adnRegion == inAdnRegion) {
-                return k;
-            }
-        }
-        return std::nullopt;
-    }
-    std::size_t bucket(std::size_t contact, std::size_t kind) const {
-        return (contact - 1) * kNumberKinds.size() + kind;
-    }
-
-    std::size_t contacts_;
-    std::vector<std::size_t> start_;
-    std::vector<std::size_t> slots_;
-};
-
-// ADI entries bucketed by contact index, each bucket in entry order.
-class AdiIndex {
-  public:
-    AdiIndex(const PhonebookGeometry& geometry, const Bytes& adi, std::size_t contacts)
-        : start_(contacts + 1, 0) {
-        const std::size_t entryLength = asSize(geometry.adiRecordLength);
-        const std::size_t entries =
-            entryLength < kAdiTextOffset ? 0 : wholeSlots(adi.size(), entryLength);
-        const auto visit = [&](auto&& onEntry) {
-            for (std::size_t e = 0; e < entries; ++e) {
-                const std::size_t contact = readBe16(adi.data() + e * entryLength);
-                if (contact >= 1 && contact <= contacts) {
-                    onEntry(contact - 1, e);
-                }
-            }
-        };
-        visit([&](std::size_t c, std::size_t) { ++start_[c + 1]; });
-        for (std::size_t i = 1; i < start_.size(); ++i) {
-            start_[i] += start_[i - 1];
-        }
-        entries_.resize(start_.back());
-        std::vector<std::size_t> next(start_.begin(), start_.end() - 1);
-        visit([&](std::size_t c, std::size_t e) { entries_[next[c]++] = e; });
-    }
-
-    std::span<const std::size_t> entries(std::size_t contact) const {
-        return {entries_.data() + start_[contact - 1], start_[contact] - start_[contact - 1]};
+    std::span<const std::size_t> of(std::size_t bucket) const {
+        return {items_.data() + start_[bucket], start_[bucket + 1] - start_[bucket]};
     }
 
   private:
     std::vector<std::size_t> start_;
-    std::vector<std::size_t> entries_;
+    std::vector<std::size_t> items_;
 };
+
+// ADN slots hold code 4 only; the other region holds codes 1, 2, 3 and 5.
+std::optional<std::size_t> numberKindOf(std::uint8_t code, bool inAdnRegion) {
+    for (std::size_t k = 0; k < kNumberKinds.size(); ++k) {
+        if (kNumberKinds[k].typeCode == code && kNumberKinds[k].adnRegion == inAdnRegion) {
+            return k;
+        }
+    }
+    return std::nullopt;
+}
+
+// Number slots by contact index and number kind, in slot order, so that
+// building every contact costs one pass over the number file.
+Buckets indexNumbers(const PhonebookGeometry& geometry, const Bytes& numbers,
+                     std::size_t contacts) {
+    const std::size_t slotLength = asSize(geometry.numberSlotLength);
+    const std::size_t slotCount =
+        slotLength <= kNumberTypeByte ? 0 : wholeSlots(numbers.size(), slotLength);
+    // Slots 0 to adnCount - 1 form the ADN region, the slots after it up to
+    // numberSlotCount - 1 the region of the other kinds.
+    const std::size_t adnEnd = std::min(asSize(geometry.adnCount), slotCount);
+    const std::size_t otherEnd = std::min(asSize(geometry.numberSlotCount), slotCount);
+    return Buckets(contacts * kNumberKinds.size(), [&](auto&& onSlot) {
+        for (std::size_t slot = 0; slot < std::max(adnEnd, otherEnd); ++slot) {
+            const std::uint8_t* p = numbers.data() + slot * slotLength;
+            const std::size_t contact = readBe16(p);
+            const auto kind = numberKindOf(typeCodeOf(p[kNumberTypeByte]), slot < adnEnd);
+            if (contact >= 1 && contact <= contacts && kind) {
+                onSlot((contact - 1) * kNumberKinds.size() + *kind, slot);
+            }
+        }
+    });
+}
+
+// ADI entries by contact index, in entry order.
+Buckets indexAdiEntries(const PhonebookGeometry& geometry, const Bytes& adi, std::size_t contacts) {
+    const std::size_t entryLength = asSize(geometry.adiRecordLength);
+    const std::size_t entries =
+        entryLength < kAdiTextOffset ? 0 : wholeSlots(adi.size(), entryLength);
+    return Buckets(contacts, [&](auto&& onEntry) {
+        for (std::size_t e = 0; e < entries; ++e) {
+            const std::size_t contact = readBe16(adi.data() + e * entryLength);
+            if (contact >= 1 && contact <= contacts) {
+                onEntry(contact - 1, e);
+            }
+        }
+    });
+}
 
 class ContactBuilder {
   public:
@@ -154,8 +138,8 @@ class ContactBuilder {
           contactSlots_(
               std::min(asSize(geometry.nameSlotCount),
                        nameSlotLength_ < 2 ? 0 : wholeSlots(images.names.size(), nameSlotLength_))),
-          numbers_(geometry, images.numbers, contactSlots_),
-          adi_(geometry, images.adi, contactSlots_) {}
+          numbers_(indexNumbers(geometry, images.numbers, contactSlots_)),
+          adi_(indexAdiEntries(geometry, images.adi, contactSlots_)) {}
 
     std::int32_t build(Bytes& contacts) {
         std::int32_t count = 0;
@@ -183,10 +167,6 @@ class ContactBuilder {
         return slot[1] == kFreeNameByte || (slot[1] & kNameLengthMask) == 0;
     }
 
-    bool isUsed(std::size_t m) const {
-        return m >= 1 && m <= contactSlots_ && !isFree(nameSlot(m));
-    }
-
     void appendContact(std::size_t m, const std::uint8_t* slot) {
         const std::size_t head = out_.openElement(tag::kNcd);
         appendName(slot);
@@ -212,7 +192,7 @@ class ContactBuilder {
         const std::size_t slotLength = asSize(geometry_.numberSlotLength);
         const std::size_t room = slotLength > kNumberBcdOffset ? slotLength - kNumberBcdOffset : 0;
         for (std::size_t kind = 0; kind < kNumberKinds.size(); ++kind) {
-            for (std::size_t s : numbers_.slots(m, kind)) {
+            for (std::size_t s : numbers_.of((m - 1) * kNumberKinds.size() + kind)) {
                 const std::uint8_t* p = images_.numbers.data() + s * slotLength;
                 const std::size_t stored = p[kNumberTypeByte] & kNumberLengthMask;
                 const std::size_t bcdBytes = std::min(stored > 0 ? stored - 1 : 0, room);
@@ -243,7 +223,7 @@ class ContactBuilder {
     // Adds the contact's entries of `kind`, in entry order, while fewer than
     // two ADI elements are written.
     void searchAdi(std::size_t m, int kind, int& taken) {
-        for (std::size_t e : adi_.entries(m)) {
+        for (std::size_t e : adi_.of(m - 1)) {
             if (taken >= 2) {
                 return;
             }
@@ -280,8 +260,8 @@ class ContactBuilder {
     const ExtendedImages& images_;
     std::size_t nameSlotLength_;
     std::size_t contactSlots_;
-    NumberIndex numbers_;
-    AdiIndex adi_;
+    Buckets numbers_;
+    Buckets adi_;
     StreamBuilder out_;
 };
 
