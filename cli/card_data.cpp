@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 
@@ -133,8 +134,23 @@ MessagesSnapshot readMessages(CardSession& session) {
     return {std::move(stream.bytes), std::move(stored.value())};
 }
 
-void writeMessages(CardSession& session, const std::vector<StoredSms>& messages) {
+PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredSms>& given) {
     const MessageStores& stores = session.stores();
+    std::vector<StoredSms> messages = given;
+    if (!stores.extraFile) {
+        // A card without the extra store keeps every message in EF_SMS.
+        std::size_t moved = 0;
+        for (StoredSms& m : messages) {
+            if (m.store != "CMS") {
+                m.store = "CMS";
+                ++moved;
+            }
+        }
+        if (moved > 0) {
+            std::cerr << "this card has no extra message store: " << moved
+                      << " message(s) of the LMS/EMS stores go to EF_SMS\n";
+        }
+    }
     std::vector<Bytes> cms;
     std::vector<Bytes> lms;
     std::vector<Bytes> ems;
@@ -168,8 +184,9 @@ void writeMessages(CardSession& session, const std::vector<StoredSms>& messages)
             lms.push_back(freeRecord());
         }
     }
-    Bytes stream;
-    std::int32_t count = 0;
+    PreparedMessages prepared;
+    Bytes& stream = prepared.stream;
+    std::int32_t& count = prepared.count;
     for (const auto& [tag, records] :
          {std::pair{"CMS", &cms}, std::pair{"LMS", &lms}, std::pair{"EMS", &ems}}) {
         for (const Bytes& r : *records) {
@@ -178,6 +195,26 @@ void writeMessages(CardSession& session, const std::vector<StoredSms>& messages)
             ++count;
         }
     }
+    for (const StoredSms& m : messages) {
+        if (smsStatusOf(m.record[0]) != SmsStatus::kFree) {
+            prepared.expected.push_back(m);
+        }
+    }
+    // The reader returns the messages in store order: CMS, then LMS, then EMS.
+    std::stable_sort(prepared.expected.begin(), prepared.expected.end(),
+                     [](const StoredSms& x, const StoredSms& y) {
+                         const auto rank = [](const std::string& t) {
+                             return t == "CMS" ? 0 : t == "LMS" ? 1 : 2;
+                         };
+                         return rank(x.store) < rank(y.store);
+                     });
+    return prepared;
+}
+
+void writeMessages(CardSession& session, const PreparedMessages& prepared) {
+    const MessageStores& stores = session.stores();
+    const Bytes& stream = prepared.stream;
+    const std::int32_t count = prepared.count;
     std::int32_t rv = 0;
     {
         Progress progress("writing the messages", messageCommands(stores));
@@ -189,20 +226,10 @@ void writeMessages(CardSession& session, const std::vector<StoredSms>& messages)
                     "Some messages may be written: restore the backup with zrn restore BACKUP.");
     }
     const MessagesSnapshot back = readMessages(session);
-    std::vector<const StoredSms*> expected;
-    for (const StoredSms& m : messages) {
-        if (smsStatusOf(m.record[0]) != SmsStatus::kFree) {
-            expected.push_back(&m);
-        }
-    }
-    // The reader returns the messages in store order: CMS, then LMS, then EMS.
-    std::stable_sort(expected.begin(), expected.end(), [](const StoredSms* a, const StoredSms* b) {
-        const auto rank = [](const std::string& s) { return s == "CMS" ? 0 : s == "LMS" ? 1 : 2; };
-        return rank(a->store) < rank(b->store);
-    });
+    const std::vector<StoredSms>& expected = prepared.expected;
     for (std::size_t i = 0; i < expected.size() && i < back.stored.size(); ++i) {
-        if (expected[i]->record != back.stored[i].record ||
-            expected[i]->store != back.stored[i].store) {
+        if (expected[i].record != back.stored[i].record ||
+            expected[i].store != back.stored[i].store) {
             fail(kExitCard, "the card does not hold what was written: " +
                                 describeRecord(back.stored[i]) + " differs from message " +
                                 std::to_string(i + 1) + " written. Restore the backup.");

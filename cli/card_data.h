@@ -32,9 +32,17 @@ struct MessagesSnapshot {
 };
 
 MessagesSnapshot readMessages(CardSession& session);
-// Replaces every message on the card with `messages` (records of the free
-// status fill the rest of each store); reads back and compares.
-void writeMessages(CardSession& session, const std::vector<StoredSms>& messages);
+// The stream that replaces every message on the card with `messages`
+// (records of the free status fill the rest of each store). Checked against
+// the card's stores before anything is written; fails with exit code 1.
+struct PreparedMessages {
+    Bytes stream;
+    std::int32_t count = 0;
+    std::vector<StoredSms> expected;  // what the card returns afterwards, in order
+};
+PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredSms>& messages);
+// Writes, then reads back and compares.
+void writeMessages(CardSession& session, const PreparedMessages& prepared);
 
 // The backup document: the raw streams (lossless) and their decoded view.
 nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,

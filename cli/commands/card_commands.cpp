@@ -212,16 +212,17 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
             checkIssues(*encoded, options);
         }
     }
-    std::vector<StoredSms> messages;
+    // Both parts are checked against the card before either is written.
+    std::optional<PreparedMessages> messages;
     if (hasMessages) {
-        messages = parseMessagesFile("json", content, options.file);
+        messages = prepareMessages(*session, parseMessagesFile("json", content, options.file));
     }
     if (options.dryRun) {
         if (encoded) {
             std::cout << dryRunText(*encoded, *session);
         }
-        if (hasMessages) {
-            std::cout << "Messages the card would hold:\n" << messagesText(messages);
+        if (messages) {
+            std::cout << "Messages the card would hold:\n" << messagesText(messages->expected);
         }
         return kExitOk;
     }
@@ -229,10 +230,10 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
     if (encoded) {
         writeEncodedPhonebook(*session, *encoded);
     }
-    if (hasMessages) {
-        writeMessages(*session, messages);
-        std::cerr << "restored " << messages.size()
-                  << " message record(s); read back and verified\n";
+    if (messages) {
+        writeMessages(*session, *messages);
+        std::cerr << "restored " << messages->expected.size()
+                  << " message(s); read back and verified\n";
     }
     return kExitOk;
 }

@@ -83,13 +83,15 @@ int smsImport(const GlobalOptions& global, const ImportOptions& options) {
     std::string format = detectFormat(options.format, options.file, content);
     const std::vector<StoredSms> records = parseMessagesFile(format, content, options.file);
     auto session = CardSession::open(global.session);
+    const PreparedMessages prepared = prepareMessages(*session, records);
     if (options.dryRun) {
-        std::cout << "Dry run: nothing is written. The card would hold:\n" << messagesText(records);
+        std::cout << "Dry run: nothing is written. The card would hold:\n"
+                  << messagesText(prepared.expected);
         return kExitOk;
     }
     backupBeforeWrite(*session, options, false, true);
-    writeMessages(*session, records);
-    std::cerr << "wrote " << records.size() << " message record(s); read back and verified\n";
+    writeMessages(*session, prepared);
+    std::cerr << "wrote " << prepared.expected.size() << " message(s); read back and verified\n";
     return kExitOk;
 }
 

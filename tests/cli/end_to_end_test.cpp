@@ -156,6 +156,16 @@ TEST_F(EndToEnd, RestoreBringsBackTheCardByteForByte) {
     EXPECT_EQ(a["messages"], b["messages"]);
 }
 
+TEST_F(EndToEnd, RestoreChecksEverythingBeforeWritingAnything) {
+    // Fifteen messages of the extended sample do not fit the standard sample's ten records.
+    ASSERT_EQ(zrn("--sim extended.json backup -o full.json").exitCode, 0);
+    const std::string before = slurp(path("standard.json"));
+    const Result run = zrn("--sim standard.json restore full.json --allow-loss --no-backup");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("nothing was written"), std::string::npos) << run.err;
+    EXPECT_EQ(slurp(path("standard.json")), before);
+}
+
 TEST_F(EndToEnd, BackupToStandardOutputHoldsRawAndDecoded) {
     const Result run = zrn("--sim extended.json backup -o -");
     ASSERT_EQ(run.exitCode, 0) << run.err;
