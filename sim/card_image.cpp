@@ -54,7 +54,8 @@ template <typename Path>
 std::string pathText(const Path& path) {
     std::string text = "3F00";
     for (std::uint16_t id : path) {
-        text += "/" + idText(id);
+        text += '/';
+        text += idText(id);
     }
     return text;
 }

@@ -36,8 +36,13 @@ Address address(std::string_view number) {
 Bytes serviceCentre(std::string_view number) {
     const Address a = address(number);
     const Bytes bcd = packBcd(a.digits);
-    Bytes out{static_cast<std::uint8_t>(bcd.size() + 1), a.tonNpi};
-    out.insert(out.end(), bcd.begin(), bcd.end());
+    Bytes out;
+    out.reserve(bcd.size() + 2);
+    out.push_back(static_cast<std::uint8_t>(bcd.size() + 1));
+    out.push_back(a.tonNpi);
+    for (std::uint8_t b : bcd) {
+        out.push_back(b);
+    }
     return out;
 }
 
@@ -45,8 +50,13 @@ Bytes serviceCentre(std::string_view number) {
 Bytes tpAddress(std::string_view number) {
     const Address a = address(number);
     const Bytes bcd = packBcd(a.digits);
-    Bytes out{static_cast<std::uint8_t>(a.digits.size()), a.tonNpi};
-    out.insert(out.end(), bcd.begin(), bcd.end());
+    Bytes out;
+    out.reserve(bcd.size() + 2);
+    out.push_back(static_cast<std::uint8_t>(a.digits.size()));
+    out.push_back(a.tonNpi);
+    for (std::uint8_t b : bcd) {
+        out.push_back(b);
+    }
     return out;
 }
 
