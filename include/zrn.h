@@ -19,7 +19,9 @@
 
 #if defined(_WIN32)
 #  if defined(ZRN_BUILDING_LIBRARY)
-#    define ZRN_API __declspec(dllexport)
+/* library/zrn.def exports the plain names with their ordinals; dllexport
+ * would add the stdcall-decorated names (ConnectReader@4) beside them. */
+#    define ZRN_API
 #  else
 #    define ZRN_API __declspec(dllimport)
 #  endif
