@@ -66,7 +66,9 @@ ZRN_API int32_t ZRN_CALL GetErrMsg(int32_t code, char* text);
  * Results: 0 read; 1 no card; 2 extended layout: a card file cannot be read,
  * or the phone book exceeds the buffer; 319 standard layout: EF_ADN cannot be
  * read, or the phone book exceeds the buffer; 4 a NULL argument. On failure
- * count, length and buffer are left untouched. */
+ * length and buffer are left untouched, and so is count, except that a
+ * standard-layout card failing in mid-read leaves in it the contacts read
+ * before the failure. */
 ZRN_API int32_t ZRN_CALL ReadZRN(int32_t* count, int32_t* length, unsigned char* buffer);
 
 /* Replace the phone book with the contacts of stream (length bytes).
