@@ -1,6 +1,7 @@
 #include "sms/sms_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "channel/bytes.h"
@@ -28,7 +29,7 @@ std::uint8_t nibbleCharacter(unsigned nibble) {
     return static_cast<std::uint8_t>(nibble < 10 ? 0x30 + nibble : 0x37 + nibble);
 }
 
-int hexDigitValue(std::uint8_t c) {
+constexpr int hexDigitValue(std::uint8_t c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
@@ -80,8 +81,19 @@ bool isHeadAt(ByteView stream, std::size_t offset, MessageKind kind) {
 }
 
 bool isHexText(ByteView text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](std::uint8_t c) { return hexDigitValue(c) >= 0; });
+    static constexpr auto kIsHexDigit = [] {
+        std::array<bool, 256> table{};
+        for (int c = 0; c < 256; ++c) {
+            table[static_cast<std::size_t>(c)] = hexDigitValue(static_cast<std::uint8_t>(c)) >= 0;
+        }
+        return table;
+    }();
+    for (std::uint8_t c : text) {
+        if (!kIsHexDigit[c]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 SmsCodec::~SmsCodec() = default;

@@ -29,7 +29,16 @@ struct HeadCounts {
 // must hold for anything in the stream that looks like a message.
 HeadCounts countHeads(ByteView stream) {
     HeadCounts counts;
-    for (std::size_t offset = 0; offset < stream.size(); ++offset) {
+    // Heads are rare among the hex characters: jump from marker to marker.
+    const std::uint8_t* const begin = stream.data();
+    const std::uint8_t* const end = begin + stream.size();
+    for (const std::uint8_t* p = begin; p < end; ++p) {
+        p = static_cast<const std::uint8_t*>(
+            std::memchr(p, kElementMarker, static_cast<std::size_t>(end - p)));
+        if (p == nullptr) {
+            break;
+        }
+        const auto offset = static_cast<std::size_t>(p - begin);
         if (isHeadAt(stream, offset, MessageKind::kCms)) {
             ++counts.cms;
         } else if (isHeadAt(stream, offset, MessageKind::kLms)) {
