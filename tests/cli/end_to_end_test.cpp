@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/card_builder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -111,6 +113,40 @@ TEST_F(EndToEnd, ImportOfAnExportGivesTheSamePhonebook) {
             EXPECT_EQ(slurp(path("before.json")), slurp(path("after.json")));
         }
     }
+}
+
+TEST_F(EndToEnd, CardsWithFewerThanEightGroupsKeepTheirContacts) {
+    // The library's writer reads eight group elements whatever the card has;
+    // the tool must not let the contacts be taken for groups.
+    zrn::sim::ExtendedGeometry g;
+    g.groupCount = 3;
+    g.nameSlotCount = 20;
+    g.numberSlotCount = 60;
+    g.adnCount = 20;
+    g.adiCount = 10;
+    zrn::sim::CardImage card = zrn::sim::buildExtendedCard(g);
+    zrn::sim::putGroupName(card, g, 1, zrn::sim::asciiBytes("Team"));
+    zrn::sim::putNameSlot(card, g, 1, zrn::sim::asciiBytes("Ada"), false, {1, 3});
+    zrn::sim::putNumberSlot(card, g, 0, 1, zrn::sim::NumberType::kAdn, "0301");
+    zrn::sim::putNameSlot(card, g, 2, zrn::sim::ucs2Bytes(u"Ли"), true, {});
+    zrn::sim::putNumberSlot(card, g, 20, 2, zrn::sim::NumberType::kMbl, "0171");
+    zrn::sim::saveImage(card, path("three.json").string());
+
+    ASSERT_EQ(zrn("--sim three.json phonebook export -o before.json").exitCode, 0);
+    const Result import = zrn("--sim three.json phonebook import before.json --no-backup");
+    ASSERT_EQ(import.exitCode, 0) << import.err;
+    ASSERT_EQ(zrn("--sim three.json phonebook export -o after.json").exitCode, 0);
+    EXPECT_EQ(slurp(path("before.json")), slurp(path("after.json")));
+    const nlohmann::json book = nlohmann::json::parse(slurp(path("after.json")));
+    ASSERT_EQ(book["contacts"].size(), 2u);
+    EXPECT_EQ(book["contacts"][1]["name"], "Ли");
+    EXPECT_EQ(book["groups"].size(), 3u);
+
+    // A group name beyond the card's three records is reported, not written.
+    spit(path("seven.json"), R"({"groups": [{"number": 7, "name": "Seven"}], "contacts": []})");
+    const Result seven = zrn("--sim three.json phonebook import seven.json --no-backup");
+    EXPECT_EQ(seven.exitCode, 1);
+    EXPECT_NE(seven.err.find("group records"), std::string::npos) << seven.err;
 }
 
 TEST_F(EndToEnd, DryRunChangesNothing) {

@@ -105,6 +105,17 @@ TEST(Formats, Vcard21QuotedPrintableFromOldPhones) {
     EXPECT_EQ(contacts[1].numbers, (std::vector<PhoneNumber>{{NumberType::kGeneral, "555"}}));
 }
 
+TEST(Formats, VcardFromChinesePhonesInGbk) {
+    const std::string text =
+        "BEGIN:VCARD\r\nVERSION:2.1\r\n"
+        "FN;CHARSET=GBK;ENCODING=QUOTED-PRINTABLE:=D5=C5=CE=B0\r\n"
+        "TEL;CELL:13912345678\r\nEND:VCARD\r\n";
+    auto parsed = parseVcards(text);
+    ASSERT_TRUE(parsed) << parsed.error();
+    EXPECT_EQ(parsed->phonebook.contacts.at(0).name, "张伟");
+    EXPECT_TRUE(parsed->warnings.empty());
+}
+
 TEST(Formats, Vcard40TelUrisAndQuotedTypes) {
     const std::string text =
         "BEGIN:VCARD\nVERSION:4.0\nFN:Kim\n"
