@@ -78,7 +78,7 @@ std::size_t inUse(const sim::SimFile* store) {
     }
     std::size_t used = 0;
     for (std::size_t r = 0; r < std::min<std::size_t>(store->recordCount(), 255); ++r) {
-        used += store->data[r * sim::kSmsRecordLength] != 0 ? 1 : 0;
+        used += store->data[r * sim::kSmsRecordLength] != 0 ? 1u : 0u;
     }
     return used;
 }

@@ -2,6 +2,7 @@
 // card that lies in its answers.
 #include <algorithm>
 
+#include "fuzz/harness/answer_rewriter.h"
 #include "fuzz/harness/byte_source.h"
 #include "fuzz/harness/card_recipe.h"
 #include "fuzz/harness/checked_calls.h"
@@ -19,18 +20,14 @@ void requireReadOnly(const sim::SimCard& card, const sim::CardImage& before, con
     require(card.image() == before, std::string(what) + " changed the card");
 }
 
-// Answers as the honest card does, then mangles the answer as the fuzz input
-// says: one control byte per command, honest when the input has run out.
-class LyingCard : public sim::VirtualCard {
+// Mangles the honest answer as the fuzz input says: one control byte per
+// command, honest when the input has run out.
+class Lies {
   public:
-    LyingCard(sim::SimCard& honest, ByteSource& lies) : honest_(honest), lies_(lies) {}
+    explicit Lies(ByteSource& in) : in_(in) {}
 
-    long transmit(ByteView command, Bytes& response) override {
-        const long error = honest_.transmit(command, response);
-        if (error != 0) {
-            return error;
-        }
-        const std::uint8_t control = lies_.u8();
+    long operator()(ByteView, Bytes& response) {
+        const std::uint8_t control = in_.u8();
         const std::size_t amount = control & 0x1Fu;
         switch (control >> 5) {
             case 4:
@@ -59,27 +56,26 @@ class LyingCard : public sim::VirtualCard {
 
     void replaceStatus(Bytes& response) {
         response.resize(std::max<std::size_t>(response.size(), 2));
-        response[response.size() - 2] = lies_.u8();
-        response[response.size() - 1] = lies_.u8();
+        response[response.size() - 2] = in_.u8();
+        response[response.size() - 1] = in_.u8();
     }
     void addData(Bytes& response, std::size_t count) {
         const std::size_t at = response.size() >= 2 ? response.size() - 2 : 0;
         Bytes extra(count, 0x00);
-        const ByteView given = lies_.take(count);
+        const ByteView given = in_.take(count);
         std::copy(given.begin(), given.end(), extra.begin());
         response.insert(response.begin() + static_cast<std::ptrdiff_t>(at), extra.begin(),
                         extra.end());
     }
     void patchByte(Bytes& response) {
-        const std::uint8_t where = lies_.u8();
-        const std::uint8_t value = lies_.u8();
+        const std::uint8_t where = in_.u8();
+        const std::uint8_t value = in_.u8();
         if (!response.empty()) {
             response[where % response.size()] = value;
         }
     }
 
-    sim::SimCard& honest_;
-    ByteSource& lies_;
+    ByteSource& in_;
 };
 
 const sim::CardImage& sampleCard(bool extended) {
@@ -120,7 +116,7 @@ void runLyingCard(ByteView input) {
     ByteSource in(input);
     const bool extended = in.flag();
     CardRun run(sampleCard(extended));
-    LyingCard liar(run.card(), in);
+    AnswerRewriter liar(run.card(), Lies(in));
     sim::insertCard(&liar);
 
     checkedConnect();
