@@ -369,6 +369,8 @@ struct Tally {
     std::size_t commands = 0;
     std::size_t cardsCompared = 0;
     std::map<std::int32_t, std::size_t> results;
+    // Per export and layout: commands failed and the results they gave.
+    std::map<std::string, std::pair<std::size_t, std::set<std::int32_t>>> perCase;
 };
 
 Tally& tally() {
@@ -425,6 +427,8 @@ TEST_P(FaultSweep, EveryFailedCommandGivesItsResultAndKeepsTheCard) {
         }
     }
     tally().commands += commands.size();
+    auto& mine = tally().perCase[name(c)];
+    mine.first = commands.size();
 
     for (const Command& command : commands) {
         const auto rule = std::find_if(c.rules.begin(), c.rules.end(),
@@ -450,6 +454,7 @@ TEST_P(FaultSweep, EveryFailedCommandGivesItsResultAndKeepsTheCard) {
             }
             ++tally().cases;
             ++tally().results[r.result];
+            mine.second.insert(r.result);
             EXPECT_TRUE(isDocumentedResult(c.which, r.result)) << r.result;
             EXPECT_EQ(rule->allowed(command).count(r.result), 1u)
                 << "result " << r.result << " for a failure of this step";
@@ -483,6 +488,13 @@ class SweepReport : public ::testing::Environment {
             std::cout << " " << result << " x" << count;
         }
         std::cout << "\n";
+        for (const auto& [which, seen] : t.perCase) {
+            std::cout << "  " << which << ": " << seen.first << " commands, results";
+            for (std::int32_t result : seen.second) {
+                std::cout << " " << result;
+            }
+            std::cout << "\n";
+        }
     }
 };
 
