@@ -182,9 +182,15 @@ void PcscStack::fail(const std::string& what) const {
 }
 
 void PcscStack::startDaemon() {
-    const std::string pcscd = firstExisting({"/usr/sbin/pcscd", "/usr/local/sbin/pcscd"});
+    // ZRN_PCSCD names another pcscd program (one built from source, say).
+    const char* chosen = std::getenv("ZRN_PCSCD");
+    const std::string pcscd = chosen != nullptr && *chosen != '\0'
+                                  ? (access(chosen, X_OK) == 0 ? chosen : "")
+                                  : firstExisting({"/usr/sbin/pcscd", "/usr/local/sbin/pcscd"});
     if (pcscd.empty()) {
-        throw StackUnavailable("pcscd is not installed (Debian package pcscd)");
+        throw StackUnavailable(chosen != nullptr && *chosen != '\0'
+                                   ? "ZRN_PCSCD=" + std::string(chosen) + " is not a program"
+                                   : "pcscd is not installed (Debian package pcscd)");
     }
     const std::string driver = firstExisting({"/usr/lib/pcsc/drivers/serial/libifdvpcd.so",
                                               "/usr/local/lib/pcsc/drivers/serial/libifdvpcd.so"});
@@ -225,7 +231,12 @@ void PcscStack::startPrivateDaemon() {
         std::vector<std::string>{pcscdPath_, "--foreground", "--config", dir_ + "/reader.conf.d"},
         dir_ + "/pcscd.log", [&run] { return run.enter(); });
     socketPath_ = run.directory + "/pcscd.comm";
-    mode_ = "in a private mount namespace (socket " + socketPath_ + ")";
+    const bool ownUserNamespace =
+        fs::read_symlink("/proc/self/ns/user") !=
+        fs::read_symlink("/proc/" + std::to_string(pcscd_->pid()) + "/ns/user");
+    mode_ = std::string("in a private mount ") +
+            (ownUserNamespace ? "and user namespace" : "namespace") + " (socket " + socketPath_ +
+            ")";
     // libpcsclite reads the socket name once, at its first connection.
     setenv("PCSCLITE_CSOCK_NAME", socketPath_.c_str(), 1);
 }
@@ -310,6 +321,13 @@ ZRN_CARD_HANDLE PcscStack::insert(const sim::CardImage& image) {
     if (vcard_) {
         fail("a card is already in the reader");
     }
+    // The next card must not meet the reader still holding the last one.
+    if (awaitingRemoval_) {
+        if (!awaitReaderState(SCARD_STATE_EMPTY, milliseconds(5000))) {
+            fail("the reader still reports the last card after its zrn-vcard ended");
+        }
+        awaitingRemoval_ = false;
+    }
     const std::string imagePath = dir_ + "/card.json";
     sim::saveImage(image, imagePath);
     vcard_ = std::make_unique<ChildProcess>(
@@ -347,10 +365,7 @@ sim::CardImage PcscStack::remove() {
     if (status != 0) {
         fail("zrn-vcard ended with status " + std::to_string(status));
     }
-    // The next card must not meet the reader still holding this one.
-    if (!awaitReaderState(SCARD_STATE_EMPTY, milliseconds(5000))) {
-        fail("the reader still reports a card after zrn-vcard ended");
-    }
+    awaitingRemoval_ = true;
     return sim::loadImage(dir_ + "/card.json");
 }
 

@@ -64,6 +64,8 @@ class PcscStack final : public CardStack {
     bool haveContext_ = false;
     SCARDHANDLE card_ = 0;
     bool connected_ = false;
+    // pcscd has yet to notice that the last card went (it polls the reader).
+    bool awaitingRemoval_ = false;
 };
 
 }  // namespace zrn::integration
