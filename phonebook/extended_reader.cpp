@@ -46,7 +46,12 @@ bool loadTransparentFile(CardChannel& channel, Select select, const PhonebookGeo
     for (std::size_t offset = 0; offset < image.size(); offset += kMaxCommandData) {
         const auto piece =
             static_cast<std::uint8_t>(std::min(kMaxCommandData, image.size() - offset));
-        if (!channel.ReadBinary(image.data() + offset, piece, static_cast<std::uint16_t>(offset))) {
+        // A card that answers 90 00 with less than asked has not read the
+        // file: the contacts beyond would silently vanish.
+        std::uint8_t received = 0;
+        if (!channel.ReadBinary(image.data() + offset, piece, static_cast<std::uint16_t>(offset),
+                                &received) ||
+            received != piece) {
             return false;
         }
     }
@@ -318,7 +323,8 @@ bool LoadAdiFile(CardChannel& channel, const PhonebookGeometry& geometry, Bytes&
     for (std::size_t e = 0; e < entries; ++e) {
         std::uint8_t received = 0;
         if (!channel.ReadRecord(static_cast<std::uint8_t>(e), record.data(), info->recordLength,
-                                &received)) {
+                                &received) ||
+            received != info->recordLength) {
             return false;
         }
         std::copy_n(record.begin(), std::min<std::size_t>(received, entryLength),

@@ -12,6 +12,7 @@
 #include "phonebook/bcd_codec.h"
 #include "phonebook/extended_files.h"
 #include "phonebook/extended_layout.h"
+#include "phonebook/phonebook.h"
 
 namespace zrn::phonebook {
 
@@ -376,11 +377,41 @@ std::int32_t WriteAdiRecords(CardChannel& channel, const PhonebookGeometry& geom
 
 }  // namespace
 
+namespace {
+
+// The names collected must fit the group table (one byte holds the total of
+// its entries, length bytes included) and must read back within the 300-byte
+// group list ReadZRN hands the host (a head of 8 bytes per group record plus
+// the names). A name that would overflow either is cut to the room left, so
+// that a phone book written can always be read again.
+class GroupNameBudget {
+  public:
+    explicit GroupNameBudget(const PhonebookGeometry& geometry) {
+        const std::size_t heads = 8 * asSize(geometry.groupCount);
+        listRoom_ = heads < kGroupListLimit ? kGroupListLimit - heads : 0;
+    }
+
+    std::size_t take(std::size_t wanted) {
+        const std::size_t tableRoom = tableRoom_ > 0 ? tableRoom_ - 1 : 0;
+        const std::size_t granted = std::min({wanted, tableRoom, listRoom_});
+        tableRoom_ -= std::min<std::size_t>(tableRoom_, granted + 1);
+        listRoom_ -= granted;
+        return granted;
+    }
+
+  private:
+    std::size_t tableRoom_ = 255;
+    std::size_t listRoom_ = 0;
+};
+
+}  // namespace
+
 std::size_t CollectGroups(ByteView stream, const PhonebookGeometry& geometry, GroupTable& groups,
                           std::int32_t& refusal) {
     constexpr std::size_t kCollected = 8;  // the name slot has eight group bits
     groups.clear();
     refusal = result::kOk;
+    GroupNameBudget budget(geometry);
     ElementReader in(stream);
     for (std::size_t seen = 0; in.at(tag::kGrp); ++seen) {
         if (!in.valueFits()) {
@@ -390,7 +421,7 @@ std::size_t CollectGroups(ByteView stream, const PhonebookGeometry& geometry, Gr
         const ElementHead head = in.head();
         if (seen < kCollected && head.upperLengthBytesZero() &&
             head.lengthByte() <= asSize(geometry.groupNameLength)) {
-            const ByteView name = in.value();
+            const ByteView name = in.value().first(budget.take(in.value().size()));
             groups.emplace_back(name.begin(), name.end());
         }
         in.skipElement();

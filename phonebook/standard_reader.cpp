@@ -61,8 +61,10 @@ bool BuildStandardContacts(CardChannel& channel, std::int32_t& count, Bytes& con
     Bytes record(recordLength);
     for (std::size_t i = 0; i < records; ++i) {
         std::fill(record.begin(), record.end(), kUnused);
+        std::uint8_t received = 0;
         if (!channel.ReadRecord(static_cast<std::uint8_t>(i), record.data(),
-                                static_cast<std::uint8_t>(recordLength))) {
+                                static_cast<std::uint8_t>(recordLength), &received) ||
+            received != recordLength) {
             contacts = out.take();
             return false;
         }
