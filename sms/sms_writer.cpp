@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "channel/file_map.h"
 #include "sms/message_store.h"
@@ -122,9 +123,21 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
         check.outcome = code;
         return check;
     };
-    check.hasIndex = store::open(channel::OpenExtraMessageIndex, channel);
+    // With messages for the extra store, the index's own size is learnt here:
+    // a record without an index byte could be written but never read again.
+    std::uint8_t indexResponseLength = 0;
+    check.hasIndex = channel::OpenExtraMessageIndex(indexResponseLength, channel) == 1;
     if (!check.hasIndex && heads.ems > 0) {
         return refuse(outcome::kNoRoom);
+    }
+    std::optional<std::size_t> indexSize;
+    if (check.hasIndex && heads.extra() > 0) {
+        const auto index =
+            channel::FetchFileInfo(channel, indexResponseLength, InfoNeeded::kFileSize);
+        if (!index) {
+            return refuse(outcome::kResponseFailed);
+        }
+        indexSize = index->fileSize;
     }
     const bool hasExtraFile = store::open(channel::OpenExtraMessageFile, channel);
     if (!hasExtraFile && heads.lms > 0) {
@@ -158,6 +171,11 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     }
     check.indexLength = store::recordsInFile(*extra);
     check.extraRecords = store::addressableRecords(*extra);
+    if (indexSize && *indexSize < check.indexLength) {
+        check.indexLength = *indexSize;
+        check.extraRecords =
+            std::min<std::uint32_t>(check.extraRecords, static_cast<std::uint32_t>(*indexSize));
+    }
     if (heads.extra() > check.extraRecords) {
         return refuse(outcome::kNoRoom);
     }

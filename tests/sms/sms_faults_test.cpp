@@ -213,12 +213,13 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFault{"IndexUpdateBinary", kInsUpdateBinary, kIndexFile, Written::kAllRecords}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-// Command numbers of a write of fullStream(): checks 1-14 (index path, extra
-// path, EF_SMS path and response, extra path and response), EF_SMS path
-// 15-17, record 18, extra path 19-21, then a path before each extra record.
-constexpr std::size_t kSecondExtraSelect = 13;
-constexpr std::size_t kExtraPathBeforeLms = 19;
-constexpr std::size_t kExtraPathBeforeFirstRecord = 22;
+// Command numbers of a write of fullStream(): checks 1-15 (index path and
+// response, extra path, EF_SMS path and response, extra path and response),
+// EF_SMS path 16-18, record 19, extra path 20-22, then a path before each
+// extra record.
+constexpr std::size_t kSecondExtraSelect = 14;
+constexpr std::size_t kExtraPathBeforeLms = 20;
+constexpr std::size_t kExtraPathBeforeFirstRecord = 23;
 
 TEST(WriteSmsCardFaults, ExtraFileLostBetweenTheChecksWritesNothing) {
     ConnectedCard card(faultCard());

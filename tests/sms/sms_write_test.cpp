@@ -84,26 +84,15 @@ TEST(WriteSms, LmsAndEmsFillTheExtraFileAndRewriteTheIndex) {
     for (std::size_t r = 1; r <= 10; ++r) {
         EXPECT_EQ(card.smsRecord(r), oldSms()) << r;
     }
+    // The index's size is asked for at the first check: an extra record
+    // without an index byte could be written but never read again.
     Commands expected;
-    append(expected, {path(kIndexFile),
-                      path(kExtraFile),
-                      path(kSmsFile),
-                      {getResponse()},
-                      path(kExtraFile),
-                      {getResponse()},
-                      path(kSmsFile),
-                      path(kExtraFile),
-                      path(kExtraFile),
-                      {updateRecord(1)},
-                      path(kExtraFile),
-                      {updateRecord(2)},
-                      path(kIndexFile),
-                      {readBinary(0, 5)},
-                      path(kExtraFile),
-                      path(kExtraFile),
-                      {updateRecord(3)},
-                      path(kIndexFile),
-                      {updateBinary(0, 5)}});
+    append(expected,
+           {path(kIndexFile),  {getResponse()},   path(kExtraFile),   path(kSmsFile),
+            {getResponse()},   path(kExtraFile),  {getResponse()},    path(kSmsFile),
+            path(kExtraFile),  path(kExtraFile),  {updateRecord(1)},  path(kExtraFile),
+            {updateRecord(2)}, path(kIndexFile),  {readBinary(0, 5)}, path(kExtraFile),
+            path(kExtraFile),  {updateRecord(3)}, path(kIndexFile),   {updateBinary(0, 5)}});
     EXPECT_EQ(card.commands(), expected);
 }
 
@@ -376,6 +365,28 @@ TEST(WriteSmsArguments, WithoutACardNothingIsSent) {
     EXPECT_EQ(count, 5);
     EXPECT_EQ(length, 5);
     EXPECT_EQ(card.sim().commandCount(), 0u);
+}
+
+}  // namespace
+}  // namespace zrn::test
+
+namespace zrn::test {
+namespace {
+
+// Records without an index byte could be written but never read back: an
+// index shorter than the extra file bounds what the extra file takes.
+TEST(WriteSms, AShortIndexBoundsTheExtraStore) {
+    sim::CardImage image = messageCardImage({.smsRecords = 4, .extraRecords = 8, .index = true});
+    image.find({sim::files::kTelecom, kIndexFile})->data.resize(3);
+    ConnectedCard card(image);
+    ASSERT_TRUE(card.connected());
+    const std::string before = sim::serializeImage(card.image());
+    EXPECT_EQ(writeSms(concat({lms(0xC1), lms(0xC2), ems(0xC3), ems(0xC4)})), 4);
+    EXPECT_EQ(card.writes(), 0u);
+    EXPECT_EQ(sim::serializeImage(card.image()), before);
+    ASSERT_EQ(writeSms(concat({lms(0xC1), ems(0xC3), ems(0xC4)})), 0);
+    EXPECT_EQ(card.index(), (Bytes{2, 1, 1}));
+    EXPECT_EQ(card.extraRecord(3), messageRecord(0x05, 0xC4));
 }
 
 }  // namespace
