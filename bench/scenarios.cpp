@@ -149,11 +149,12 @@ std::size_t prescribedCommands(Card card, Call call, const CardFacts& f) {
             return (kSelectAndInfo + f.smsRecords) + kPath + kSelectAndInfo + (kSelectAndInfo + 1) +
                    kPath + (f.lms + f.ems);
         case Call::kWriteSms:
-            // The checks, EF_SMS, each extra record with its own selection, the
-            // index read between the LMS and EMS records and written at the end.
-            return (kPath + kPath + kSelectAndInfo + kSelectAndInfo) + (kPath + f.smsRecords) +
-                   (kPath + f.lms * (kPath + 1)) + (kPath + 1) + (kPath + f.ems * (kPath + 1)) +
-                   (kPath + 1);
+            // The checks (the index with its size when messages go to the extra
+            // file), EF_SMS, each extra record with its own selection, the index
+            // read between the LMS and EMS records and written at the end.
+            return (kSelectAndInfo + kPath + kSelectAndInfo + kSelectAndInfo) +
+                   (kPath + f.smsRecords) + (kPath + f.lms * (kPath + 1)) + (kPath + 1) +
+                   (kPath + f.ems * (kPath + 1)) + (kPath + 1);
     }
     return 0;
 }
