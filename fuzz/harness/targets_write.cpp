@@ -18,42 +18,85 @@ struct ExtendedPreset {
     bool withinFieldWidths = true;
 };
 
-sim::ExtendedGeometry geometry(std::uint8_t l, std::uint8_t n, std::uint16_t a, std::uint16_t m,
-                               std::uint16_t t, std::uint8_t k, std::uint8_t g, std::uint16_t q,
-                               std::uint8_t r, std::uint8_t option) {
-    sim::ExtendedGeometry geo;
-    geo.nameSlotLength = l;
-    geo.numberSlotLength = n;
-    geo.adnCount = a;
-    geo.nameSlotCount = m;
-    geo.numberSlotCount = t;
-    geo.groupCount = k;
-    geo.groupNameLength = g;
-    geo.adiCount = q;
-    geo.adiRecordLength = r;
-    geo.optionFlags = option;
-    geo.adnRecords = 5;
-    geo.smsRecords = 5;
-    return geo;
+// A small extended-layout card (5 EF_ADN and 5 EF_SMS records) of the
+// geometry `adjust` sets.
+template <typename Adjust>
+sim::CardImage extendedCard(Adjust adjust) {
+    sim::ExtendedGeometry g;
+    g.adnRecords = 5;
+    g.smsRecords = 5;
+    adjust(g);
+    return sim::buildExtendedCard(g);
 }
 
 const ExtendedPreset& extendedPreset(std::uint8_t which) {
+    using G = sim::ExtendedGeometry;
     static const std::vector<ExtendedPreset> kPresets = [] {
         std::vector<ExtendedPreset> presets;
-        presets.push_back({sim::extendedSample(), true});
-        presets.push_back(
-            {sim::buildExtendedCard(geometry(20, 14, 10, 10, 30, 3, 6, 5, 20, 0x21))});
+        presets.push_back({sim::extendedSample()});
+        presets.push_back({extendedCard([](G& g) {
+            g.nameSlotLength = 20;
+            g.numberSlotLength = 14;
+            g.adnCount = 10;
+            g.nameSlotCount = 10;
+            g.numberSlotCount = 30;
+            g.groupCount = 3;
+            g.groupNameLength = 6;
+            g.adiCount = 5;
+            g.adiRecordLength = 20;
+            g.optionFlags = 0x21;
+        })});
         // At the field widths: name length 31, number length 31, ADI text 63, G = 30.
-        presets.push_back(
-            {sim::buildExtendedCard(geometry(35, 34, 20, 20, 60, 8, 30, 10, 66, 0x01))});
-        // Past them: the writer must bound every slot by its image.
-        presets.push_back(
-            {sim::buildExtendedCard(geometry(60, 60, 10, 10, 20, 9, 40, 5, 100, 0x12)), false});
-        presets.push_back(
-            {sim::buildExtendedCard(geometry(24, 20, 5, 10, 20, 0, 12, 0, 20, 0x00))});
-        auto under5F00 = geometry(30, 24, 16, 16, 48, 8, 12, 20, 40, 0x11);
-        under5F00.directory = sim::files::kSecondDirectory;
-        presets.push_back({sim::buildExtendedCard(under5F00)});
+        presets.push_back({extendedCard([](G& g) {
+            g.nameSlotLength = 35;
+            g.numberSlotLength = 34;
+            g.adnCount = 20;
+            g.nameSlotCount = 20;
+            g.numberSlotCount = 60;
+            g.groupCount = 8;
+            g.groupNameLength = 30;
+            g.adiCount = 10;
+            g.adiRecordLength = 66;
+            g.optionFlags = 0x01;
+        })});
+        // Past them: the writer must bound every slot by its field.
+        presets.push_back({extendedCard([](G& g) {
+                               g.nameSlotLength = 60;
+                               g.numberSlotLength = 60;
+                               g.adnCount = 10;
+                               g.nameSlotCount = 10;
+                               g.numberSlotCount = 20;
+                               g.groupCount = 9;
+                               g.groupNameLength = 40;
+                               g.adiCount = 5;
+                               g.adiRecordLength = 100;
+                               g.optionFlags = 0x12;
+                           }),
+                           false});
+        // No groups and no ADI file.
+        presets.push_back({extendedCard([](G& g) {
+            g.nameSlotLength = 24;
+            g.numberSlotLength = 20;
+            g.adnCount = 5;
+            g.nameSlotCount = 10;
+            g.numberSlotCount = 20;
+            g.groupCount = 0;
+            g.adiCount = 0;
+            g.optionFlags = 0x00;
+        })});
+        presets.push_back({extendedCard([](G& g) {
+            g.directory = sim::files::kSecondDirectory;
+            g.nameSlotLength = 30;
+            g.numberSlotLength = 24;
+            g.adnCount = 16;
+            g.nameSlotCount = 16;
+            g.numberSlotCount = 48;
+            g.groupCount = 8;
+            g.groupNameLength = 12;
+            g.adiCount = 20;
+            g.adiRecordLength = 40;
+            g.optionFlags = 0x11;
+        })});
         return presets;
     }();
     return kPresets[which % kPresets.size()];
