@@ -232,14 +232,14 @@ void checkFormat(const json& doc, const char* expected) {
 }  // namespace
 
 nlohmann::ordered_json phonebookToJson(const Phonebook& phonebook, std::string_view layout) {
-    using json = nlohmann::ordered_json;
-    json groups = json::array();
+    using Json = nlohmann::ordered_json;
+    Json groups = Json::array();
     for (const Group& g : phonebook.groups) {
         groups.push_back({{"number", g.number}, {"name", g.name}});
     }
-    json contacts = json::array();
+    Json contacts = Json::array();
     for (const Contact& c : phonebook.contacts) {
-        json numbers = json::array();
+        Json numbers = Json::array();
         for (const PhoneNumber& n : c.numbers) {
             numbers.push_back({{"type", numberTypeName(n.type)}, {"number", n.number}});
         }
@@ -265,8 +265,8 @@ Outcome<Phonebook> phonebookFromJson(const json& document) {
 }
 
 nlohmann::ordered_json messagesToJson(const std::vector<StoredSms>& stored) {
-    using json = nlohmann::ordered_json;
-    json messages = json::array();
+    using Json = nlohmann::ordered_json;
+    Json messages = Json::array();
     std::vector<DecodedSms> decoded;
     for (const StoredSms& s : stored) {
         decoded.push_back(decodeSmsRecord(s.record));
@@ -274,7 +274,7 @@ nlohmann::ordered_json messagesToJson(const std::vector<StoredSms>& stored) {
     for (const SmsMessage& m : assembleMessages(stored)) {
         const DecodedSms& d = m.first;
         const StoredSms& firstPart = stored[m.parts.front()];
-        json j = {{"store", firstPart.store},
+        Json j = {{"store", firstPart.store},
                   {"status", smsStatusName(d.status)},
                   {"type", smsKindName(d.kind)}};
         if (d.kind == SmsKind::kSubmit) {
@@ -297,7 +297,7 @@ nlohmann::ordered_json messagesToJson(const std::vector<StoredSms>& stored) {
         if (!d.problem.empty()) {
             j["problem"] = d.problem;
         }
-        json parts = json::array();
+        Json parts = Json::array();
         for (const std::size_t p : m.parts) {
             parts.push_back(partToJson(stored[p], decoded[p]));
         }
