@@ -66,6 +66,13 @@ Bytes freeRecord() {
     return r;
 }
 
+// 2 is a refused card write (group, ADI or EF_ADN records) and 360 on are
+// the write-back of the name and number files: both can come after the card
+// has been changed. Every other refusal comes before the first write.
+bool writeMayHaveStarted(std::int32_t result) {
+    return result == 2 || result >= 360;
+}
+
 std::string describeRecord(const StoredSms& s) {
     return s.store + " message " + std::to_string(s.position);
 }
@@ -105,9 +112,10 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
     session.markWritten();
     if (rv != 0) {
         failLibrary("WriteZRN", rv,
-                    rv >= 360 ? "The card now holds a partly written phone book: restore the "
-                                "backup with zrn restore BACKUP."
-                              : "The phone book was refused before anything was written.");
+                    writeMayHaveStarted(rv)
+                        ? "The card may now hold a partly written phone book: restore the "
+                          "backup with zrn restore BACKUP."
+                        : "The phone book was refused before anything was written.");
     }
     const PhonebookSnapshot back = readPhonebook(session);
     if (auto difference = firstDifference(expected, back.raw, session.room())) {
