@@ -26,6 +26,9 @@ void addImportOptions(CLI::App& command, ImportOptions& options, bool phonebook)
             ->check(CLI::IsMember({"00"}));
         command.add_flag("--allow-loss", options.allowLoss,
                          "Write even when texts must be cut or entries dropped to fit the card");
+        command.add_option("--charset", options.charset,
+                           "Charset of a CSV or vCard file that is not UTF-8 (GBK, windows-1252, "
+                           "UTF-16LE, ...); UTF-16 with a byte-order mark is found without it");
     } else {
         command.add_option("--format", options.format, "json or raw (default: from the file)")
             ->check(CLI::IsMember({"json", "raw"}));

@@ -10,6 +10,7 @@
 #include "cli/formats/json_format.h"
 #include "cli/formats/vcard.h"
 #include "cli/text/alpha.h"
+#include "cli/text/charset.h"
 
 namespace zrn::cli::commands {
 
@@ -23,20 +24,21 @@ std::string codingOf(const Bytes& value) {
 }  // namespace
 
 Outcome<formats::ImportedPhonebook> parsePhonebookFile(const std::string& format,
-                                                       const std::string& content) {
+                                                       const std::string& content,
+                                                       const std::string& charset) {
     using Result = Outcome<formats::ImportedPhonebook>;
     if (format == "json") {
         auto book = formats::parsePhonebookJson(content);
         if (!book) {
             return Result::failure(book.error());
         }
-        return formats::ImportedPhonebook{std::move(book.value()), {}};
+        return formats::ImportedPhonebook{std::move(book.value()), {}, {}};
     }
     if (format == "vcard") {
-        return formats::parseVcards(content);
+        return formats::parseVcards(content, charset);
     }
     if (format == "csv") {
-        return formats::parseCsv(content);
+        return formats::parseCsv(content, charset);
     }
     if (format == "raw") {
         const ByteView bytes(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
@@ -44,7 +46,7 @@ Outcome<formats::ImportedPhonebook> parsePhonebookFile(const std::string& format
         if (!raw) {
             return Result::failure(raw.error());
         }
-        return formats::ImportedPhonebook{decodePhonebook(raw.value()), {}};
+        return formats::ImportedPhonebook{decodePhonebook(raw.value()), {}, {}};
     }
     return Result::failure("unknown format \"" + format + "\" (json, vcard, csv or raw)");
 }
@@ -147,10 +149,25 @@ int phonebookExport(const GlobalOptions& global, const ExportOptions& options) {
     return kExitOk;
 }
 
+// The format of a file the user did not name one for, found in its text even
+// when that is UTF-16.
+std::string formatOfImport(const ImportOptions& options, const std::string& content) {
+    if (!options.format.empty() || content.empty() || content[0] == '\x01') {
+        return detectFormat(options.format, options.file, content);
+    }
+    const auto sniffed = text::decodeTextFile(
+        std::string_view(content).substr(0, 8192),
+        text::isWideCharset(options.charset) ? options.charset : std::string());
+    return detectFormat(options.format, options.file, sniffed ? sniffed->text : content);
+}
+
 int phonebookImport(const GlobalOptions& global, const ImportOptions& options) {
     const std::string content = readInput(options.file);
-    const std::string format = detectFormat(options.format, options.file, content);
-    auto imported = parsePhonebookFile(format, content);
+    const std::string format = formatOfImport(options, content);
+    if (!options.charset.empty() && format != "csv" && format != "vcard") {
+        fail(kExitUsage, "--charset applies to CSV and vCard files only");
+    }
+    auto imported = parsePhonebookFile(format, content, options.charset);
     if (!imported) {
         fail(kExitUsage, options.file + ": " + imported.error());
     }
@@ -163,8 +180,13 @@ int phonebookImport(const GlobalOptions& global, const ImportOptions& options) {
     auto session = CardSession::open(global.session);
     EncodeOptions encodeOptions;
     encodeOptions.plusAs00 = options.plusAs == "00";
-    const EncodedPhonebook encoded =
-        encodePhonebook(imported->phonebook, session->room(), encodeOptions);
+    EncodedPhonebook encoded = encodePhonebook(imported->phonebook, session->room(), encodeOptions);
+    // What the file holds that never reached the phone book is a loss like any other.
+    std::vector<Issue> fileLosses;
+    for (const std::string& loss : imported->losses) {
+        fileLosses.push_back({Issue::Kind::kLoss, options.file, loss});
+    }
+    encoded.issues.insert(encoded.issues.begin(), fileLosses.begin(), fileLosses.end());
     checkIssues(encoded, options);
     if (options.dryRun) {
         std::cout << dryRunText(encoded, *session);

@@ -95,11 +95,11 @@ TEST(Formats, Vcard21QuotedPrintableFromOldPhones) {
     ASSERT_TRUE(parsed) << parsed.error();
     const auto& contacts = parsed->phonebook.contacts;
     ASSERT_EQ(contacts.size(), 2u);
-    EXPECT_EQ(contacts[0].name, "伟 张");  // N: given then family
+    EXPECT_EQ(contacts[0].name, "张伟");  // N: a Chinese name, family name first
     EXPECT_EQ(contacts[0].numbers,
               (std::vector<PhoneNumber>{{NumberType::kMobile, "+86 139 1234 5678"},
                                         {NumberType::kHome, "010-1234"},
-                                        {NumberType::kWork, "010-9999"}}));
+                                        {NumberType::kOther, "010-9999"}}));
     EXPECT_EQ(contacts[0].notes, (std::vector<std::string>{"Erste Zeile\r\nMünchen"}));
     EXPECT_EQ(contacts[1].name, "Jürgen");
     EXPECT_EQ(contacts[1].numbers, (std::vector<PhoneNumber>{{NumberType::kGeneral, "555"}}));
@@ -124,7 +124,7 @@ TEST(Formats, Vcard40TelUrisAndQuotedTypes) {
     auto parsed = parseVcards(text);
     ASSERT_TRUE(parsed) << parsed.error();
     const Contact& kim = parsed->phonebook.contacts.at(0);
-    EXPECT_EQ(kim.numbers, (std::vector<PhoneNumber>{{NumberType::kMobile, "+1-555-555-0100"},
+    EXPECT_EQ(kim.numbers, (std::vector<PhoneNumber>{{NumberType::kMobile, "+1-555-555-0100p5"},
                                                      {NumberType::kWork, "0301"}}));
     EXPECT_EQ(kim.notes, (std::vector<std::string>{"kim@example.org"}));
     EXPECT_EQ(kim.groups, (std::vector<int>{1, 2}));
@@ -140,8 +140,8 @@ TEST(Formats, MoreThanEightCategoriesAreReported) {
     auto parsed = parseVcards(text);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->phonebook.contacts[0].groups.size(), 8u);
-    ASSERT_EQ(parsed->warnings.size(), 1u);
-    EXPECT_NE(parsed->warnings[0].find("G9"), std::string::npos);
+    ASSERT_EQ(parsed->losses.size(), 1u);
+    EXPECT_NE(parsed->losses[0].find("G9"), std::string::npos);
 }
 
 TEST(Formats, BadInputIsRefusedWithAReason) {
