@@ -182,3 +182,67 @@ TEST(Formats, CsvFollowsRfc4180) {
 
 }  // namespace
 }  // namespace zrn::cli::formats
+
+namespace zrn::cli::formats {
+namespace {
+
+std::string utf16(const std::string& ascii, bool littleEndian, bool mark) {
+    std::string out = mark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (const char c : ascii) {
+        out += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    }
+    return out;
+}
+
+TEST(Formats, Utf16FilesAreReadWithOrWithoutTheirMark) {
+    const std::string csv = "Name,Mobile Phone\r\nAnna,0171\r\n";
+    const std::string vcard =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna\r\nTEL;TYPE=CELL:0171\r\nEND:VCARD\r\n";
+    const std::vector<Contact> anna = {{"Anna", {{NumberType::kMobile, "0171"}}, {}, {}}};
+    for (const bool littleEndian : {true, false}) {
+        for (const bool mark : {true, false}) {
+            SCOPED_TRACE(std::string(littleEndian ? "LE" : "BE") + (mark ? " with" : " without"));
+            auto fromCsv = parseCsv(utf16(csv, littleEndian, mark));
+            ASSERT_TRUE(fromCsv) << fromCsv.error();
+            EXPECT_EQ(fromCsv->phonebook.contacts, anna);
+            auto fromVcard = parseVcards(utf16(vcard, littleEndian, mark));
+            ASSERT_TRUE(fromVcard) << fromVcard.error();
+            EXPECT_EQ(fromVcard->phonebook.contacts, anna);
+        }
+    }
+    // Named, a UTF-16 file needs no mark; a file that is not valid in the
+    // charset named is refused, not read as something else.
+    auto named = parseCsv(utf16("Name\nA\n", true, false), "UTF-16LE");
+    ASSERT_TRUE(named) << named.error();
+    EXPECT_EQ(named->phonebook.contacts.at(0).name, "A");
+    EXPECT_FALSE(parseCsv("Name\n\xFF", "UTF-16LE").ok());
+    EXPECT_FALSE(parseCsv("Name\nA\n", "no-such-charset").ok());
+}
+
+TEST(Formats, GoogleCsvKeepsEveryNumberNoteAndGroup) {
+    // The older Google layout, every column of it: the import that used to keep
+    // three bare names.
+    const std::string header =
+        "Name,Given Name,Additional Name,Family Name,Yomi Name,Given Name Yomi,Additional Name "
+        "Yomi,Family Name Yomi,Name Prefix,Name Suffix,Initials,Nickname,Short Name,Maiden "
+        "Name,Birthday,Gender,Location,Billing Information,Directory Server,Mileage,Occupation,"
+        "Hobby,Sensitivity,Priority,Subject,Notes,Language,Photo,Group Membership,E-mail 1 - "
+        "Type,E-mail 1 - Value,Phone 1 - Type,Phone 1 - Value,Phone 2 - Type,Phone 2 - Value\n";
+    const std::string text = header + "Anna Berg,Anna,,Berg" + std::string(22, ',') +
+                             "Call after six,,,* myContacts ::: Friends," +
+                             "* Home,anna@example.org,Mobile,0171 1 ::: 0171 2,Work Fax,030 9\n";
+    auto parsed = parseCsv(text);
+    ASSERT_TRUE(parsed) << parsed.error();
+    EXPECT_TRUE(parsed->losses.empty());
+    ASSERT_EQ(parsed->phonebook.contacts.size(), 1u);
+    const Contact& anna = parsed->phonebook.contacts[0];
+    EXPECT_EQ(anna.name, "Anna Berg");
+    EXPECT_EQ(anna.numbers, (std::vector<PhoneNumber>{{NumberType::kMobile, "0171 1"},
+                                                      {NumberType::kMobile, "0171 2"},
+                                                      {NumberType::kOther, "030 9"}}));
+    EXPECT_EQ(anna.notes, (std::vector<std::string>{"Call after six", "anna@example.org"}));
+    EXPECT_EQ(parsed->phonebook.groups, (std::vector<Group>{{1, "Friends"}}));
+}
+
+}  // namespace
+}  // namespace zrn::cli::formats
