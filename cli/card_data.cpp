@@ -1,11 +1,11 @@
 #include "cli/card_data.h"
 
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 
+#include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
 #include "cli/library_adapter.h"
@@ -122,6 +122,8 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
         fail(kExitCard, "the card does not hold what was written: " + *difference +
                             ". Restore the backup with zrn restore BACKUP, or write again.");
     }
+    // A simulator image is the card: the write is done once the file holds it.
+    session.save();
 }
 
 MessagesSnapshot readMessages(CardSession& session) {
@@ -247,6 +249,7 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
         fail(kExitCard, "wrote " + std::to_string(expected.size()) + " messages, the card holds " +
                             std::to_string(back.stored.size()) + ". Restore the backup.");
     }
+    session.save();
 }
 
 nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
@@ -285,18 +288,21 @@ std::string saveBackup(CardSession& session, const std::string& path, bool phone
     if (messages) {
         sms = readMessages(session);
     }
-    const std::string target = path.empty() ? "zrn-backup-" + timestampForFile() + ".json" : path;
     const nlohmann::ordered_json doc =
         backupDocument(session, pb ? &*pb : nullptr, sms ? &*sms : nullptr);
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out << doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-    out.close();
-    if (!out) {
-        fail(kExitUsage, "cannot write the backup " + target +
-                             "; nothing was written to the card. Choose another place with "
-                             "--backup FILE.");
+    const std::string text =
+        doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    try {
+        if (!path.empty()) {
+            replaceFile(path, text);
+            return path;
+        }
+        return createNewFile("zrn-backup-" + timestampForFile(), ".json", text);
+    } catch (const CliError& e) {
+        fail(e.exitCode(), std::string(e.what()) +
+                               ". Nothing was written to the card; choose another place for "
+                               "the backup.");
     }
-    return target;
 }
 
 std::string phonebookText(const Phonebook& phonebook) {

@@ -7,9 +7,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 #include "channel/card_channel.h"
 #include "channel/file_map.h"
+#include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/library_adapter.h"
 #include "library/geometry.h"
@@ -177,8 +179,10 @@ CardSession::~CardSession() {
         if (written_) {
             save();
         }
-    } catch (...) {
-        // Reported by save() callers; a destructor must not throw.
+    } catch (const std::exception& e) {
+        // A destructor must not throw; the command has failed already or
+        // only the PIN counter changed.
+        std::cerr << "zrn: " << e.what() << "\n";
     }
     if (simulator_) {
         sim::insertCard(nullptr);
@@ -425,10 +429,10 @@ void CardSession::save() {
         return;
     }
     try {
-        sim::saveImage(simulator_->card.image(), simImage_);
+        replaceFile(simImage_, sim::serializeImage(simulator_->card.image()));
         written_ = false;
-    } catch (const std::exception& e) {
-        fail(kExitUsage, "the card image " + simImage_ + " could not be saved: " + e.what());
+    } catch (const CliError& e) {
+        fail(e.exitCode(), std::string("the card image was not saved: ") + e.what());
     }
 }
 
