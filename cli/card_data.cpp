@@ -10,6 +10,7 @@
 #include "cli/formats/json_format.h"
 #include "cli/library_adapter.h"
 #include "cli/progress.h"
+#include "cli/text/terminal.h"
 
 namespace zrn::cli {
 
@@ -99,6 +100,9 @@ PhonebookSnapshot readPhonebook(CardSession& session) {
     s.count = stream.count;
     s.raw = std::move(raw.value());
     s.phonebook = decodePhonebook(s.raw);
+    for (const std::string& damage : numbersWithDigitsAfterTheirEnd(s.raw)) {
+        std::cerr << "warning: " << text::terminalText(damage) << "\n";
+    }
     return s;
 }
 
@@ -310,7 +314,7 @@ std::string phonebookText(const Phonebook& phonebook) {
     bool anyGroup = false;
     for (const Group& g : phonebook.groups) {
         if (!g.name.empty()) {
-            out << (anyGroup ? ", " : "Groups: ") << g.number << " " << g.name;
+            out << (anyGroup ? ", " : "Groups: ") << g.number << " " << text::terminalText(g.name);
             anyGroup = true;
         }
     }
@@ -320,12 +324,14 @@ std::string phonebookText(const Phonebook& phonebook) {
     out << phonebook.contacts.size() << " contact(s)\n";
     for (std::size_t i = 0; i < phonebook.contacts.size(); ++i) {
         const Contact& c = phonebook.contacts[i];
-        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : c.name) << "\n";
+        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : text::terminalText(c.name))
+            << "\n";
         for (const PhoneNumber& n : c.numbers) {
-            out << "       " << numberTypeName(n.type) << ": " << n.number << "\n";
+            out << "       " << numberTypeName(n.type) << ": " << text::terminalText(n.number)
+                << "\n";
         }
         for (const std::string& note : c.notes) {
-            out << "       note: " << note << "\n";
+            out << "       note: " << text::terminalText(note) << "\n";
         }
         if (!c.groups.empty()) {
             out << "       groups:";
@@ -333,7 +339,7 @@ std::string phonebookText(const Phonebook& phonebook) {
                 const Group* group = phonebook.group(g);
                 out << " " << g;
                 if (group != nullptr && !group->name.empty()) {
-                    out << " (" << group->name << ")";
+                    out << " (" << text::terminalText(group->name) << ")";
                 }
             }
             out << "\n";
@@ -351,9 +357,9 @@ std::string messagesText(const std::vector<StoredSms>& stored) {
         const DecodedSms& d = m.first;
         out << "  " << i + 1 << ". [" << smsStatusName(d.status) << "] ";
         out << (d.kind == SmsKind::kSubmit ? "to " : "from ")
-            << (d.address.empty() ? "?" : d.address);
+            << (d.address.empty() ? "?" : text::terminalText(d.address));
         if (!d.timestamp.empty()) {
-            out << "  " << d.timestamp;
+            out << "  " << text::terminalText(d.timestamp);
         }
         out << "  (" << stored[m.parts.front()].store;
         if (m.totalParts > 1) {
@@ -361,12 +367,12 @@ std::string messagesText(const std::vector<StoredSms>& stored) {
         }
         out << ")\n";
         if (!d.problem.empty()) {
-            out << "     (" << d.problem << ")\n";
+            out << "     (" << text::terminalText(d.problem) << ")\n";
         }
         std::istringstream lines(m.text);
         std::string line;
         while (std::getline(lines, line)) {
-            out << "     " << line << "\n";
+            out << "     " << text::terminalText(line) << "\n";
         }
     }
     return out.str();

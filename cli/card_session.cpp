@@ -14,6 +14,7 @@
 #include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/library_adapter.h"
+#include "cli/text/terminal.h"
 #include "library/geometry.h"
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
@@ -182,7 +183,7 @@ CardSession::~CardSession() {
     } catch (const std::exception& e) {
         // A destructor must not throw; the command has failed already or
         // only the PIN counter changed.
-        std::cerr << "zrn: " << e.what() << "\n";
+        std::cerr << "zrn: " << text::terminalLines(e.what()) << "\n";
     }
     if (simulator_) {
         sim::insertCard(nullptr);
@@ -300,6 +301,8 @@ void CardSession::presentPin(const SessionOptions& options) {
                                options.pinEnv + " is not set");
         }
         pin = value;
+        // Read once: no later code or child process finds the PIN there.
+        ::unsetenv(options.pinEnv.c_str());
     } else {
         pin = promptPin();
     }

@@ -20,25 +20,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "zrn_folder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int exitCode = -1;
-    std::string err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using zrn::test::slurp;
+using zrn::test::spit;
 
 bool isJson(const std::string& text) {
     return nlohmann::json::accept(text);
@@ -52,12 +41,10 @@ std::set<std::string> namesIn(const fs::path& folder) {
     return names;
 }
 
-class FileSafety : public ::testing::Test {
+class FileSafety : public zrn::test::ZrnFolder {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zrn-files-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        ZrnFolder::SetUp();
         fs::copy_file(fs::path(ZRN_SOURCE_DIR) / "samples" / "standard.json", dir_ / "card.json");
         spit(path("one.csv"), "name,mobile\nBob,0123\n");
     }
@@ -65,17 +52,7 @@ class FileSafety : public ::testing::Test {
         if (mounted_) {
             ::umount2(path("small").c_str(), MNT_DETACH);
         }
-        fs::remove_all(dir_);
-    }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-    Result zrn(const std::string& args) const {
-        const std::string err = path("stderr");
-        const std::string command = "cd '" + dir_.string() + "' && '" + ZRN_CLI_BINARY +
-                                    "' --no-progress " + args + " >/dev/null 2>'" + err +
-                                    "' </dev/null";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(err)};
+        ZrnFolder::TearDown();
     }
 
     // Starts zrn in the temporary folder; output goes nowhere.
@@ -124,7 +101,6 @@ class FileSafety : public ::testing::Test {
         ::close(fd);
     }
 
-    fs::path dir_;
     bool mounted_ = false;
 };
 
@@ -155,7 +131,7 @@ TEST_F(FileSafety, AFullDiskIsAnErrorAndLeavesEveryFileAsItWas) {
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.args);
-        const Result result = zrn(run.args);
+        const zrn::test::ZrnRun result = zrn(run.args);
         EXPECT_EQ(result.exitCode, 2) << result.err;
         EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
         EXPECT_EQ(result.err.find("verified"), std::string::npos) << result.err;
@@ -195,7 +171,7 @@ TEST_F(FileSafety, AKillDuringAWriteLeavesTheOldFileOrTheNewOneWhole) {
 }
 
 TEST_F(FileSafety, BackupsInTheSameSecondGetTheirOwnNames) {
-    const Result run =
+    const zrn::test::ZrnRun run =
         zrn("--sim card.json backup && '" + std::string(ZRN_CLI_BINARY) +
             "' --sim card.json backup && '" + ZRN_CLI_BINARY + "' --sim card.json backup");
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -210,14 +186,16 @@ TEST_F(FileSafety, BackupsInTheSameSecondGetTheirOwnNames) {
 }
 
 TEST_F(FileSafety, EndlessInputIsRefusedAndAFifoIsReadToItsEnd) {
-    const Result zero = zrn("--sim card.json phonebook import /dev/zero --format raw --dry-run");
+    const zrn::test::ZrnRun zero =
+        zrn("--sim card.json phonebook import /dev/zero --format raw --dry-run");
     EXPECT_EQ(zero.exitCode, 1);
     EXPECT_NE(zero.err.find("more than 64 MiB"), std::string::npos) << zero.err;
 
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
     const std::string fifo = path("fifo");
     std::thread writer([&] { spit(fifo, "name,mobile\nBob,0123\n"); });
-    const Result piped = zrn("--sim card.json phonebook import fifo --format csv --dry-run");
+    const zrn::test::ZrnRun piped =
+        zrn("--sim card.json phonebook import fifo --format csv --dry-run");
     writer.join();
     EXPECT_EQ(piped.exitCode, 0) << piped.err;
 }
@@ -227,7 +205,7 @@ TEST_F(FileSafety, OutputsThatCannotBeWrittenAreErrors) {
     for (const char* args : {"phonebook export -o folder", "backup -o folder",
                              "phonebook export -o /proc/zrn-none/book.json"}) {
         SCOPED_TRACE(args);
-        const Result run = zrn(std::string("--sim card.json ") + args);
+        const zrn::test::ZrnRun run = zrn(std::string("--sim card.json ") + args);
         EXPECT_EQ(run.exitCode, 2) << run.err;
         EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
     }
