@@ -51,6 +51,8 @@ class FileSafety : public zrn::test::ZrnFolder {
     void TearDown() override {
         if (mounted_) {
             ::umount2(path("small").c_str(), MNT_DETACH);
+        } else if (fs::exists(path("small"))) {
+            fs::permissions(path("small"), fs::perms::owner_all);
         }
         ZrnFolder::TearDown();
     }
