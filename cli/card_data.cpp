@@ -1,15 +1,16 @@
 #include "cli/card_data.h"
 
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 
+#include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
 #include "cli/library_adapter.h"
 #include "cli/progress.h"
+#include "cli/text/terminal.h"
 
 namespace zrn::cli {
 
@@ -99,6 +100,9 @@ PhonebookSnapshot readPhonebook(CardSession& session) {
     s.count = stream.count;
     s.raw = std::move(raw.value());
     s.phonebook = decodePhonebook(s.raw);
+    for (const std::string& damage : numbersWithDigitsAfterTheirEnd(s.raw)) {
+        std::cerr << "warning: " << text::terminalText(damage) << "\n";
+    }
     return s;
 }
 
@@ -122,6 +126,8 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
         fail(kExitCard, "the card does not hold what was written: " + *difference +
                             ". Restore the backup with zrn restore BACKUP, or write again.");
     }
+    // A simulator image is the card: the write is done once the file holds it.
+    session.save();
 }
 
 MessagesSnapshot readMessages(CardSession& session) {
@@ -247,6 +253,7 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
         fail(kExitCard, "wrote " + std::to_string(expected.size()) + " messages, the card holds " +
                             std::to_string(back.stored.size()) + ". Restore the backup.");
     }
+    session.save();
 }
 
 nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
@@ -285,18 +292,21 @@ std::string saveBackup(CardSession& session, const std::string& path, bool phone
     if (messages) {
         sms = readMessages(session);
     }
-    const std::string target = path.empty() ? "zrn-backup-" + timestampForFile() + ".json" : path;
     const nlohmann::ordered_json doc =
         backupDocument(session, pb ? &*pb : nullptr, sms ? &*sms : nullptr);
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out << doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-    out.close();
-    if (!out) {
-        fail(kExitUsage, "cannot write the backup " + target +
-                             "; nothing was written to the card. Choose another place with "
-                             "--backup FILE.");
+    const std::string text =
+        doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    try {
+        if (!path.empty()) {
+            replaceFile(path, text);
+            return path;
+        }
+        return createNewFile("zrn-backup-" + timestampForFile(), ".json", text);
+    } catch (const CliError& e) {
+        fail(e.exitCode(), std::string(e.what()) +
+                               ". Nothing was written to the card; choose another place for "
+                               "the backup.");
     }
-    return target;
 }
 
 std::string phonebookText(const Phonebook& phonebook) {
@@ -304,7 +314,7 @@ std::string phonebookText(const Phonebook& phonebook) {
     bool anyGroup = false;
     for (const Group& g : phonebook.groups) {
         if (!g.name.empty()) {
-            out << (anyGroup ? ", " : "Groups: ") << g.number << " " << g.name;
+            out << (anyGroup ? ", " : "Groups: ") << g.number << " " << text::terminalText(g.name);
             anyGroup = true;
         }
     }
@@ -314,12 +324,14 @@ std::string phonebookText(const Phonebook& phonebook) {
     out << phonebook.contacts.size() << " contact(s)\n";
     for (std::size_t i = 0; i < phonebook.contacts.size(); ++i) {
         const Contact& c = phonebook.contacts[i];
-        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : c.name) << "\n";
+        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : text::terminalText(c.name))
+            << "\n";
         for (const PhoneNumber& n : c.numbers) {
-            out << "       " << numberTypeName(n.type) << ": " << n.number << "\n";
+            out << "       " << numberTypeName(n.type) << ": " << text::terminalText(n.number)
+                << "\n";
         }
         for (const std::string& note : c.notes) {
-            out << "       note: " << note << "\n";
+            out << "       note: " << text::terminalText(note) << "\n";
         }
         if (!c.groups.empty()) {
             out << "       groups:";
@@ -327,7 +339,7 @@ std::string phonebookText(const Phonebook& phonebook) {
                 const Group* group = phonebook.group(g);
                 out << " " << g;
                 if (group != nullptr && !group->name.empty()) {
-                    out << " (" << group->name << ")";
+                    out << " (" << text::terminalText(group->name) << ")";
                 }
             }
             out << "\n";
@@ -345,9 +357,9 @@ std::string messagesText(const std::vector<StoredSms>& stored) {
         const DecodedSms& d = m.first;
         out << "  " << i + 1 << ". [" << smsStatusName(d.status) << "] ";
         out << (d.kind == SmsKind::kSubmit ? "to " : "from ")
-            << (d.address.empty() ? "?" : d.address);
+            << (d.address.empty() ? "?" : text::terminalText(d.address));
         if (!d.timestamp.empty()) {
-            out << "  " << d.timestamp;
+            out << "  " << text::terminalText(d.timestamp);
         }
         out << "  (" << stored[m.parts.front()].store;
         if (m.totalParts > 1) {
@@ -355,12 +367,12 @@ std::string messagesText(const std::vector<StoredSms>& stored) {
         }
         out << ")\n";
         if (!d.problem.empty()) {
-            out << "     (" << d.problem << ")\n";
+            out << "     (" << text::terminalText(d.problem) << ")\n";
         }
         std::istringstream lines(m.text);
         std::string line;
         while (std::getline(lines, line)) {
-            out << "     " << line << "\n";
+            out << "     " << text::terminalText(line) << "\n";
         }
     }
     return out.str();

@@ -7,11 +7,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 #include "channel/card_channel.h"
 #include "channel/file_map.h"
+#include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/library_adapter.h"
+#include "cli/text/terminal.h"
 #include "library/geometry.h"
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
@@ -177,8 +180,10 @@ CardSession::~CardSession() {
         if (written_) {
             save();
         }
-    } catch (...) {
-        // Reported by save() callers; a destructor must not throw.
+    } catch (const std::exception& e) {
+        // A destructor must not throw; the command has failed already or
+        // only the PIN counter changed.
+        std::cerr << "zrn: " << text::terminalLines(e.what()) << "\n";
     }
     if (simulator_) {
         sim::insertCard(nullptr);
@@ -296,6 +301,8 @@ void CardSession::presentPin(const SessionOptions& options) {
                                options.pinEnv + " is not set");
         }
         pin = value;
+        // Read once: no later code or child process finds the PIN there.
+        ::unsetenv(options.pinEnv.c_str());
     } else {
         pin = promptPin();
     }
@@ -425,10 +432,10 @@ void CardSession::save() {
         return;
     }
     try {
-        sim::saveImage(simulator_->card.image(), simImage_);
+        replaceFile(simImage_, sim::serializeImage(simulator_->card.image()));
         written_ = false;
-    } catch (const std::exception& e) {
-        fail(kExitUsage, "the card image " + simImage_ + " could not be saved: " + e.what());
+    } catch (const CliError& e) {
+        fail(e.exitCode(), std::string("the card image was not saved: ") + e.what());
     }
 }
 

@@ -8,6 +8,7 @@
 #include "cli/commands/commands.h"
 #include "cli/errors.h"
 #include "cli/progress.h"
+#include "cli/text/terminal.h"
 
 namespace {
 
@@ -136,10 +137,11 @@ int main(int argc, char** argv) {
     try {
         return action ? action() : kExitUsage;
     } catch (const CliError& e) {
-        std::cerr << "zrn: " << e.what() << "\n";
+        // Errors may quote a name from the card or a line from a file.
+        std::cerr << "zrn: " << zrn::cli::text::terminalLines(e.what()) << "\n";
         return e.exitCode();
     } catch (const std::exception& e) {
-        std::cerr << "zrn: " << e.what() << "\n";
+        std::cerr << "zrn: " << zrn::cli::text::terminalLines(e.what()) << "\n";
         return kExitCard;
     }
 }

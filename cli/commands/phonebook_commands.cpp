@@ -11,6 +11,7 @@
 #include "cli/formats/vcard.h"
 #include "cli/text/alpha.h"
 #include "cli/text/charset.h"
+#include "cli/text/terminal.h"
 
 namespace zrn::cli::commands {
 
@@ -59,7 +60,8 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
     if (session.extended()) {
         for (std::size_t g = 0; g < encoded.raw.groups.size(); ++g) {
             if (!encoded.raw.groups[g].empty()) {
-                out << "  group " << g + 1 << ": " << encoded.stored.groups[g].name << "  ["
+                out << "  group " << g + 1 << ": "
+                    << text::terminalText(encoded.stored.groups[g].name) << "  ["
                     << codingOf(encoded.raw.groups[g]) << "]\n";
             }
         }
@@ -67,15 +69,16 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
     for (std::size_t i = 0; i < encoded.raw.contacts.size(); ++i) {
         const RawContact& raw = encoded.raw.contacts[i];
         const Contact& c = encoded.stored.contacts[i];
-        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : c.name) << "  ["
-            << codingOf(raw.name) << "]\n";
+        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : text::terminalText(c.name))
+            << "  [" << codingOf(raw.name) << "]\n";
         for (const RawNumber& n : raw.numbers) {
-            out << "       " << numberTypeName(n.type) << ": " << digitTextToNumber(n.digits)
-                << "\n";
+            out << "       " << numberTypeName(n.type) << ": "
+                << text::terminalText(digitTextToNumber(n.digits)) << "\n";
         }
         for (const Bytes& a : raw.adi) {
             if (!a.empty()) {
-                out << "       note: " << text::decodeAlpha(a) << "  [" << codingOf(a) << "]\n";
+                out << "       note: " << text::terminalText(text::decodeAlpha(a)) << "  ["
+                    << codingOf(a) << "]\n";
             }
         }
         if (!c.groups.empty()) {
@@ -92,7 +95,7 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
 void reportIssues(const std::vector<Issue>& issues) {
     for (const Issue& issue : issues) {
         std::cerr << (issue.kind == Issue::Kind::kRefused ? "refused: " : "not stored as given: ")
-                  << issue.where << ": " << issue.what << "\n";
+                  << text::terminalText(issue.where + ": " + issue.what) << "\n";
     }
 }
 
@@ -172,7 +175,7 @@ int phonebookImport(const GlobalOptions& global, const ImportOptions& options) {
         fail(kExitUsage, options.file + ": " + imported.error());
     }
     for (const std::string& w : imported->warnings) {
-        std::cerr << options.file << ": " << w << "\n";
+        std::cerr << text::terminalText(options.file + ": " + w) << "\n";
     }
     if (!options.plusAs.empty() && options.plusAs != "00") {
         fail(kExitUsage, "--plus-as takes 00 only");
