@@ -685,34 +685,23 @@ const char* smsKindName(SmsKind kind) {
     return "none";
 }
 
-bool holdsDeletedMessage(ByteView record) {
-    if (record.size() < 2 || smsStatusOf(record[0]) != SmsStatus::kFree) {
-        return false;
-    }
+namespace {
+
+// Anything but the uniform 0xFF (or 0x00) a cleared record is filled with.
+bool hasBytesBeyondPadding(ByteView record) {
     const ByteView rest = record.subspan(1);
     return std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0xFF; }) &&
            std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0x00; });
 }
 
-DecodedSms decodeSmsRecord(ByteView record) {
-    DecodedSms sms;
-    if (record.empty()) {
-        sms.problem = "empty record";
-        return sms;
-    }
-    sms.status = smsStatusOf(record[0]);
-    if (sms.status == SmsStatus::kFree) {
-        if (!holdsDeletedMessage(record)) {
-            return sms;
-        }
-        sms.deleted = true;
-    }
+// The service centre address and the TPDU after the status byte.
+void decodeTransfer(ByteView record, DecodedSms& sms) {
     Reader r(record.subspan(1));
     const std::uint8_t smscLength = r.byte();
     if (smscLength != 0 && smscLength != 0xFF) {
         if (smscLength > 11) {
             sms.problem = "service centre address longer than GSM allows";
-            return sms;
+            return;
         }
         const std::uint8_t tonNpi = r.byte();
         sms.smsc = withPlus(tonNpi, semiOctetDigits(r.take(smscLength - 1u), 20));
@@ -728,7 +717,7 @@ DecodedSms decodeSmsRecord(ByteView record) {
             break;
         case 2:
             decodeReportOrCommand(r, first, received, sms);
-            return sms;
+            return;
         default:
             sms.problem = "reserved message type";
             break;
@@ -736,7 +725,36 @@ DecodedSms decodeSmsRecord(ByteView record) {
     if (r.wasShort() && sms.problem.empty()) {
         sms.problem = "the record ends inside the message";
     }
-    return sms;
+}
+
+}  // namespace
+
+DecodedSms decodeSmsRecord(ByteView record) {
+    DecodedSms sms;
+    if (record.empty()) {
+        sms.problem = "empty record";
+        return sms;
+    }
+    sms.status = smsStatusOf(record[0]);
+    if (sms.status != SmsStatus::kFree) {
+        decodeTransfer(record, sms);
+        return sms;
+    }
+    if (!hasBytesBeyondPadding(record)) {
+        return sms;
+    }
+    // A deleted message keeps its bytes; what decodes to no message at all is
+    // left as the free record it is.
+    DecodedSms recovered = sms;
+    recovered.deleted = true;
+    decodeTransfer(record, recovered);
+    const bool isMessage =
+        recovered.kind != SmsKind::kNone && (!recovered.address.empty() || !recovered.text.empty());
+    return isMessage ? recovered : sms;
+}
+
+bool holdsDeletedMessage(ByteView record) {
+    return decodeSmsRecord(record).deleted;
 }
 
 std::string reportStatusMeaning(int status) {
