@@ -2,6 +2,7 @@
 
 #include "cli/card_data.h"
 #include "cli/sms_pdu.h"
+#include "cli/text/utf8.h"
 
 namespace zrn::cli {
 namespace {
@@ -163,6 +164,36 @@ TEST(MessageViews, StatusReportsNameTheRecipientAndDeletedMessagesAreMarked) {
     ASSERT_EQ(json.size(), 1u);
     EXPECT_EQ(json[0]["deleted"], true);
     EXPECT_EQ(json[0]["text"], "Hi");
+}
+
+}  // namespace
+}  // namespace zrn::cli
+
+namespace zrn::cli {
+namespace {
+
+// Every character a national table pair can code decodes back through the
+// same pair: the generated tables and the coder agree, for all 13 languages.
+TEST(NationalTables, EveryCodableCharacterReadsBack) {
+    for (int language = 0; language < text::kNationalLanguageCount; ++language) {
+        const text::Gsm7Tables tables{text::hasLockingShiftTable(language) ? language : 0,
+                                      language};
+        int coded = 0;
+        for (std::uint8_t code = 0; code < 0x80; ++code) {
+            for (const Bytes& septets : {Bytes{code}, Bytes{text::kGsmEscape, code}}) {
+                const std::string shown = text::decodeGsmUnpacked(septets, tables);
+                const std::u32string c = text::decodeUtf8(shown);
+                if (c.size() != 1 || c[0] == text::kReplacement || c[0] == U' ') {
+                    continue;
+                }
+                const auto back = text::gsmSeptetsOf(c[0], tables);
+                ASSERT_TRUE(back) << text::nationalLanguageName(language) << " " << shown;
+                EXPECT_EQ(text::decodeGsmUnpacked(*back, tables), shown);
+                ++coded;
+            }
+        }
+        EXPECT_GT(coded, 120) << text::nationalLanguageName(language);
+    }
 }
 
 }  // namespace
