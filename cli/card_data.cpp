@@ -5,12 +5,15 @@
 #include <map>
 #include <sstream>
 
+#include "channel/card_channel.h"
+#include "channel/file_map.h"
 #include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
 #include "cli/library_adapter.h"
 #include "cli/progress.h"
 #include "cli/text/terminal.h"
+#include "sms/message_store.h"
 
 namespace zrn::cli {
 
@@ -148,6 +151,50 @@ MessagesSnapshot readMessages(CardSession& session) {
     return {std::move(stream.bytes), std::move(stored.value())};
 }
 
+std::vector<StoredSms> readDeletedMessages(CardSession& session) {
+    auto& channel = channel::cardChannel();
+    const MessageStores& stores = session.stores();
+    Progress progress("looking for deleted messages",
+                      stores.smsRecords + stores.extraRecords + kCommandOverhead);
+    Bytes index;  // of the extra file: value 1 marks an EMS record
+    if (stores.extraIndex) {
+        if (const auto info = sms::store::openAndDescribe(channel::OpenExtraMessageIndex, channel,
+                                                          channel::InfoNeeded::kFileSize)) {
+            index.resize(info->fileSize);
+            if (!sms::store::readTransparent(channel, index.data(), index.size())) {
+                index.clear();
+            }
+        }
+    }
+    std::vector<StoredSms> found;
+    const auto scan = [&](sms::store::OpenPath open, const char* file, bool extra) {
+        const auto info = sms::store::openAndDescribe(
+            open, channel, channel::InfoNeeded::kFileSizeAndRecordLength);
+        if (!info || !sms::store::hasMessageRecords(*info)) {
+            fail(kExitCard,
+                 std::string("the records of ") + file + " could not be read; nothing was changed");
+        }
+        Bytes record(kSmsRecordSize);
+        const std::uint32_t records = sms::store::addressableRecords(*info);
+        for (std::uint32_t i = 0; i < records; ++i) {
+            if (!sms::store::readMessageRecord(channel, i, record.data())) {
+                fail(kExitCard, "record " + std::to_string(i + 1) + " of " + file +
+                                    " could not be read; nothing was changed");
+            }
+            if (holdsDeletedMessage(record)) {
+                const bool ems = extra && i < index.size() && index[i] == 1;
+                found.push_back(
+                    {extra ? (ems ? "EMS" : "LMS") : "CMS", static_cast<int>(i + 1), record});
+            }
+        }
+    };
+    scan(channel::OpenMessageFile, "EF_SMS", false);
+    if (stores.extraFile) {
+        scan(channel::OpenExtraMessageFile, "the extra message file", true);
+    }
+    return found;
+}
+
 PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredSms>& given) {
     const MessageStores& stores = session.stores();
     std::vector<StoredSms> messages = given;
@@ -277,6 +324,7 @@ nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnaps
         nlohmann::ordered_json m = formats::messagesToJson(messages->stored);
         m.erase("format");
         m.erase("version");
+        m["deleted"] = deletedMessagesJson(readDeletedMessages(session));
         doc["messages"] = m;
     }
     return doc;
@@ -343,36 +391,6 @@ std::string phonebookText(const Phonebook& phonebook) {
                 }
             }
             out << "\n";
-        }
-    }
-    return out.str();
-}
-
-std::string messagesText(const std::vector<StoredSms>& stored) {
-    std::ostringstream out;
-    const auto messages = assembleMessages(stored);
-    out << messages.size() << " message(s)\n";
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        const SmsMessage& m = messages[i];
-        const DecodedSms& d = m.first;
-        out << "  " << i + 1 << ". [" << smsStatusName(d.status) << "] ";
-        out << (d.kind == SmsKind::kSubmit ? "to " : "from ")
-            << (d.address.empty() ? "?" : text::terminalText(d.address));
-        if (!d.timestamp.empty()) {
-            out << "  " << text::terminalText(d.timestamp);
-        }
-        out << "  (" << stored[m.parts.front()].store;
-        if (m.totalParts > 1) {
-            out << ", " << m.parts.size() << " of " << m.totalParts << " parts";
-        }
-        out << ")\n";
-        if (!d.problem.empty()) {
-            out << "     (" << text::terminalText(d.problem) << ")\n";
-        }
-        std::istringstream lines(m.text);
-        std::string line;
-        while (std::getline(lines, line)) {
-            out << "     " << text::terminalText(line) << "\n";
         }
     }
     return out.str();

@@ -92,6 +92,8 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"json", "text", "raw"}));
     smsExportCommand->add_option("-o,--output", smsOut.output,
                                  "File to write ('-': standard output)");
+    smsExportCommand->add_flag("--deleted", smsOut.deleted,
+                               "Also the deleted messages still held by free records, marked so");
     smsExportCommand->callback([&] { action = [&] { return smsExport(global, smsOut); }; });
     ImportOptions smsIn;
     auto* smsImportCommand = sms->add_subcommand("import", "Replace the messages with a file's");

@@ -13,6 +13,7 @@ struct GlobalOptions {
 struct ExportOptions {
     std::string format;
     std::string output = "-";
+    bool deleted = false;  // sms export: also the deleted messages still in free records
 };
 
 struct ImportOptions {
