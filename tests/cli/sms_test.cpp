@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/card_data.h"
+#include "cli/formats/json_format.h"
 #include "cli/sms_pdu.h"
 #include "cli/text/utf8.h"
 
@@ -153,6 +154,14 @@ TEST(MessageViews, StatusReportsNameTheRecipientAndDeletedMessagesAreMarked) {
     EXPECT_NE(text.find("discharged 2024-05-01T12:35:56+00:00"), std::string::npos) << text;
     EXPECT_NE(text.find("SM validity period expired"), std::string::npos) << text;
     EXPECT_EQ(text.find("not decoded"), std::string::npos) << text;
+    const auto json = formats::messagesToJson(live)["messages"];
+    ASSERT_EQ(json.size(), 2u);
+    for (const auto& report : json) {
+        EXPECT_FALSE(report.contains("from")) << report.dump();
+        EXPECT_EQ(report["recipient"], "+49170101235") << report.dump();
+        EXPECT_EQ(report["discharge_time"], "2024-05-01T12:35:56+00:00") << report.dump();
+    }
+    EXPECT_EQ(json[1]["report_status"], 0x46);
 
     const std::vector<StoredSms> deleted = {
         {"LMS", 7, recordOf("00 00 04 04812143 00 00 42501021436500 02 C834")},
@@ -160,10 +169,10 @@ TEST(MessageViews, StatusReportsNameTheRecipientAndDeletedMessagesAreMarked) {
     const std::string gone = deletedMessagesText(deleted);
     EXPECT_NE(gone.find("[deleted] from 1234"), std::string::npos) << gone;
     EXPECT_NE(gone.find("LMS record 7"), std::string::npos) << gone;
-    const auto json = deletedMessagesJson(deleted);
-    ASSERT_EQ(json.size(), 1u);
-    EXPECT_EQ(json[0]["deleted"], true);
-    EXPECT_EQ(json[0]["text"], "Hi");
+    const auto recovered = deletedMessagesJson(deleted);
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(recovered[0]["deleted"], true);
+    EXPECT_EQ(recovered[0]["text"], "Hi");
 }
 
 }  // namespace
