@@ -10,6 +10,7 @@
 #include "cli/formats/json_format.h"
 #include "cli/library_adapter.h"
 #include "cli/progress.h"
+#include "results/result_codes.h"
 
 namespace zrn::cli {
 
@@ -66,11 +67,9 @@ Bytes freeRecord() {
     return r;
 }
 
-// 2 is a refused card write (group, ADI or EF_ADN records) and 360 on are
-// the write-back of the name and number files: both can come after the card
-// has been changed. Every other refusal comes before the first write.
-bool writeMayHaveStarted(std::int32_t result) {
-    return result == 2 || result >= 360;
+bool writeMayHaveStarted(std::int32_t code) {
+    const result::Row* row = result::find(code);
+    return row == nullptr || row->mayFollowWrite;
 }
 
 std::string describeRecord(const StoredSms& s) {

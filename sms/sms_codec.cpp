@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "channel/bytes.h"
-#include "library/result_codes.h"
+#include "results/result_codes.h"
 
 namespace zrn::sms {
 

@@ -6,23 +6,43 @@
 #include <map>
 #include <string_view>
 
+#include "results/result_codes.h"
+
 namespace zrn::fuzz {
 
 namespace {
 
-std::set<std::int32_t> withRange(std::set<std::int32_t> codes, std::int32_t first,
-                                 std::int32_t last) {
-    for (std::int32_t code = first; code <= last; ++code) {
-        codes.insert(code);
+result::Export resultExport(Export which) {
+    switch (which) {
+        case Export::kConnectReader:
+            return result::kConnectReader;
+        case Export::kGetConfig:
+            return result::kGetConfig;
+        case Export::kReadZRN:
+            return result::kReadZRN;
+        case Export::kWriteZRN:
+            return result::kWriteZRN;
+        case Export::kReadSMS:
+            return result::kReadSMS;
+        case Export::kWriteSMS:
+            return result::kWriteSMS;
+    }
+    return result::kConnectReader;
+}
+
+std::set<std::int32_t> resultsOf(Export which) {
+    std::set<std::int32_t> codes;
+    for (const result::Row& row : result::table()) {
+        if (row.returnedBy(resultExport(which))) {
+            codes.insert(row.code);
+        }
     }
     return codes;
 }
 
-std::set<std::int32_t> writeZrnResults() {
-    std::set<std::int32_t> codes{0, 1, 2, 4, 351, 352, 354};
-    codes = withRange(codes, 331, 349);
-    codes = withRange(codes, 360, 364);
-    return withRange(codes, 370, 374);
+bool isOfKind(std::int32_t code, result::Kind kind) {
+    const result::Row* row = result::find(code);
+    return row != nullptr && row->kind == kind;
 }
 
 void abortOnViolation(const std::string& what) {
@@ -104,11 +124,14 @@ const char* exportName(Export which) {
 }
 
 const std::set<std::int32_t>& documentedResults(Export which) {
-    static const std::map<Export, std::set<std::int32_t>> kResults = {
-        {Export::kConnectReader, {0, 1, 3}},    {Export::kGetConfig, {0, 1, 4}},
-        {Export::kReadZRN, {0, 1, 2, 4, 319}},  {Export::kWriteZRN, writeZrnResults()},
-        {Export::kReadSMS, {0, -1, 2, 4, 305}}, {Export::kWriteSMS, {0, -1, 2, 4, 305}},
-    };
+    static const std::map<Export, std::set<std::int32_t>> kResults = [] {
+        std::map<Export, std::set<std::int32_t>> results;
+        for (Export each : {Export::kConnectReader, Export::kGetConfig, Export::kReadZRN,
+                            Export::kWriteZRN, Export::kReadSMS, Export::kWriteSMS}) {
+            results[each] = resultsOf(each);
+        }
+        return results;
+    }();
     return kResults.at(which);
 }
 
@@ -117,7 +140,12 @@ bool isDocumentedResult(Export which, std::int32_t result) {
 }
 
 bool isStreamRefusal(std::int32_t result) {
-    return result == 4 || (result >= 339 && result <= 354);
+    return isOfKind(result, result::Kind::kRefusal);
+}
+
+bool isCardFailure(std::int32_t result) {
+    return isOfKind(result, result::Kind::kNoHandle) ||
+           isOfKind(result, result::Kind::kCardFailure);
 }
 
 void setViolationHandler(ViolationHandler newHandler) {

@@ -3,7 +3,7 @@
 #include <random>
 #include <string>
 
-#include "library/result_codes.h"
+#include "results/result_codes.h"
 #include "message_card.h"
 #include "sms/sms.h"
 #include "sms/sms_codec.h"
