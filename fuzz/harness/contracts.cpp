@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "results/result_codes.h"
+#include "sms/sms_codec.h"
+#include "stream/element_stream.h"
 
 namespace zrn::fuzz {
 
@@ -52,23 +54,6 @@ void abortOnViolation(const std::string& what) {
 
 ViolationHandler handler = abortOnViolation;
 
-constexpr std::size_t kHeadLength = 8;
-
-struct Head {
-    std::string_view tag;
-    std::uint32_t length = 0;
-};
-
-bool readHead(ByteView stream, std::size_t at, Head& head) {
-    if (stream.size() - at < kHeadLength || stream[at] != 0x01) {
-        return false;
-    }
-    head.tag = std::string_view(reinterpret_cast<const char*>(&stream[at + 1]), 3);
-    head.length = (std::uint32_t{stream[at + 4]} << 24) | (std::uint32_t{stream[at + 5]} << 16) |
-                  (std::uint32_t{stream[at + 6]} << 8) | stream[at + 7];
-    return head.length <= stream.size() - at - kHeadLength;
-}
-
 bool isContactPart(std::string_view tag) {
     static constexpr std::string_view kTags[] = {"NMT", "ADN", "MBL", "HME",
                                                  "OFE", "OTR", "ADI", "GPI"};
@@ -76,16 +61,14 @@ bool isContactPart(std::string_view tag) {
 }
 
 std::string contactProblem(ByteView value) {
-    std::size_t at = 0;
-    while (at < value.size()) {
-        Head head;
-        if (!readHead(value, at, head)) {
-            return "a contact's element runs past the contact at " + std::to_string(at);
+    const stream::Walk walk = stream::readLenient(value);
+    for (const stream::Element& element : walk.elements) {
+        if (!isContactPart(stream::tagText(element.tag))) {
+            return "tag " + std::string(stream::tagText(element.tag)) + " inside a contact";
         }
-        if (!isContactPart(head.tag)) {
-            return "tag " + std::string(head.tag) + " inside a contact";
-        }
-        at += kHeadLength + head.length;
+    }
+    if (!walk.whole()) {
+        return "a contact's element runs past the contact at " + std::to_string(walk.damageOffset);
     }
     return {};
 }
@@ -156,53 +139,52 @@ void violation(const std::string& what) {
     handler(what);
 }
 
-int countContacts(ByteView stream, std::string& why) {
+int countContacts(ByteView bytes, std::string& why) {
     int contacts = 0;
     bool inContacts = false;
-    std::size_t at = 0;
-    while (at < stream.size()) {
-        Head head;
-        if (!readHead(stream, at, head)) {
-            why = "element at " + std::to_string(at) + " is cut or has no marker";
-            return -1;
-        }
-        const ByteView value = stream.subspan(at + kHeadLength, head.length);
-        if (head.tag == "GRP") {
+    const stream::Walk walk = stream::readLenient(bytes);
+    for (const stream::Element& element : walk.elements) {
+        const std::string_view tag = stream::tagText(element.tag);
+        const std::size_t at = element.offset;
+        if (tag == "GRP") {
             if (inContacts) {
                 why = "GRP after a contact at " + std::to_string(at);
                 return -1;
             }
-        } else if (head.tag == "NCD") {
+        } else if (tag == "NCD") {
             inContacts = true;
-            why = contactProblem(value);
+            why = contactProblem(element.value);
             if (!why.empty()) {
                 return -1;
             }
-            contacts += head.length > 0 ? 1 : 0;
+            contacts += element.value.empty() ? 0 : 1;
         } else {
-            why = "unexpected tag " + std::string(head.tag) + " at " + std::to_string(at);
+            why = "unexpected tag " + std::string(tag) + " at " + std::to_string(at);
             return -1;
         }
-        at += kHeadLength + head.length;
+    }
+    if (!walk.whole()) {
+        why = "element at " + std::to_string(walk.damageOffset) + " is cut or has no marker";
+        return -1;
     }
     return contacts;
 }
 
-std::string smsStreamProblem(ByteView stream, std::int32_t count) {
-    constexpr std::size_t kElement = 360;
-    if (count < 0 || stream.size() != kElement * static_cast<std::size_t>(count)) {
-        return "length " + std::to_string(stream.size()) + " for " + std::to_string(count) +
+std::string smsStreamProblem(ByteView bytes, std::int32_t count) {
+    constexpr std::size_t kElement = sms::kElementLength;
+    if (count < 0 || bytes.size() != kElement * static_cast<std::size_t>(count)) {
+        return "length " + std::to_string(bytes.size()) + " for " + std::to_string(count) +
                " elements";
     }
-    static constexpr std::uint8_t kLength[] = {0x00, 0x00, 0x01, 0x60};
-    for (std::size_t at = 0; at < stream.size(); at += kElement) {
-        const ByteView element = stream.subspan(at, kElement);
-        const std::string_view tag(reinterpret_cast<const char*>(&element[1]), 3);
-        if (element[0] != 0x01 || (tag != "CMS" && tag != "LMS" && tag != "EMS") ||
-            !std::equal(std::begin(kLength), std::end(kLength), element.begin() + 4)) {
+    for (std::size_t at = 0; at < bytes.size(); at += kElement) {
+        const ByteView element = bytes.subspan(at, kElement);
+        const stream::Head head = stream::Head::at(element.data());
+        const std::string_view tag = stream::tagText(head.tag);
+        if (head.marker != stream::kMarker || (tag != "CMS" && tag != "LMS" && tag != "EMS") ||
+            head.fullLength() != sms::kHexTextLength) {
             return "bad head at " + std::to_string(at);
         }
-        if (!std::all_of(element.begin() + 8, element.end(), isUpperHex)) {
+        if (!std::all_of(element.begin() + stream::kHeadSize, element.end(), isUpperHex)) {
             return "value at " + std::to_string(at) + " is not upper-case hex";
         }
     }
