@@ -40,20 +40,34 @@ Bytes longElement() {
 std::vector<Vector> vectors() {
     return {
         {"Empty", {}, {}, Damage::kNone, 0},
-        {"WellFormed", hex("01 4E 4D 54 00 00 00 02 41 42 01 41 44 4E 00 00 00 01 31"),
-         {"NMT", "ADN"}, Damage::kNone, 0},
-        {"ZeroLengthValue", hex("01 47 50 49 00 00 00 00 01 4E 43 44 00 00 00 00"),
-         {"GPI", "NCD"}, Damage::kNone, 0},
-        {"LengthOver24Bits", longElement(), {"GRP"}, Damage::kNone, 0},
-        {"TruncatedHead", hex("01 4E 4D 54 00 00 00 00 01 4E 43"), {"NMT"},
-         Damage::kTruncatedHead, 8},
-        {"LengthPastEnd", hex("01 41 44 4E 00 00 00 01 31 01 4E 4D 54 00 00 00 03 41 42"),
-         {"ADN"}, Damage::kValuePastEnd, 9},
-        {"LengthByteFourPastEnd", hex("01 4E 4D 54 01 00 00 00 41"), {}, Damage::kValuePastEnd,
+        {"WellFormed",
+         hex("01 4E 4D 54 00 00 00 02 41 42 01 41 44 4E 00 00 00 01 31"),
+         {"NMT", "ADN"},
+         Damage::kNone,
          0},
+        {"ZeroLengthValue",
+         hex("01 47 50 49 00 00 00 00 01 4E 43 44 00 00 00 00"),
+         {"GPI", "NCD"},
+         Damage::kNone,
+         0},
+        {"LengthOver24Bits", longElement(), {"GRP"}, Damage::kNone, 0},
+        {"TruncatedHead",
+         hex("01 4E 4D 54 00 00 00 00 01 4E 43"),
+         {"NMT"},
+         Damage::kTruncatedHead,
+         8},
+        {"LengthPastEnd",
+         hex("01 41 44 4E 00 00 00 01 31 01 4E 4D 54 00 00 00 03 41 42"),
+         {"ADN"},
+         Damage::kValuePastEnd,
+         9},
+        {"LengthByteFourPastEnd", hex("01 4E 4D 54 01 00 00 00 41"), {}, Damage::kValuePastEnd, 0},
         {"MaximumLength", maximumLengthHead(), {}, Damage::kValuePastEnd, 0},
-        {"WrongMarker", hex("01 4E 4D 54 00 00 00 00 02 4E 4D 54 00 00 00 00"), {"NMT"},
-         Damage::kNoMarker, 8},
+        {"WrongMarker",
+         hex("01 4E 4D 54 00 00 00 00 02 4E 4D 54 00 00 00 00"),
+         {"NMT"},
+         Damage::kNoMarker,
+         8},
         {"LowerCaseTag", hex("01 6E 6D 74 00 00 00 00"), {}, Damage::kBadTag, 0},
     };
 }
@@ -78,8 +92,7 @@ TEST(ElementStream, LenientReaderKeepsWhatPrecedesTheDamage) {
         }
         for (const Element& element : walk.elements) {
             EXPECT_GE(element.value.data(), v.bytes.data() + element.offset + kHeadSize);
-            EXPECT_LE(element.value.data() + element.value.size(),
-                      v.bytes.data() + v.bytes.size());
+            EXPECT_LE(element.value.data() + element.value.size(), v.bytes.data() + v.bytes.size());
         }
     }
 }
