@@ -13,6 +13,7 @@
 #include "cli/library_adapter.h"
 #include "cli/progress.h"
 #include "cli/text/terminal.h"
+#include "results/result_codes.h"
 #include "sms/message_store.h"
 
 namespace zrn::cli {
@@ -70,11 +71,9 @@ Bytes freeRecord() {
     return r;
 }
 
-// 2 is a refused card write (group, ADI or EF_ADN records) and 360 on are
-// the write-back of the name and number files: both can come after the card
-// has been changed. Every other refusal comes before the first write.
-bool writeMayHaveStarted(std::int32_t result) {
-    return result == 2 || result >= 360;
+bool writeMayHaveStarted(std::int32_t code) {
+    const result::Row* row = result::find(code);
+    return row == nullptr || row->mayFollowWrite;
 }
 
 std::string describeRecord(const StoredSms& s) {

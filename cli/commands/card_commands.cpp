@@ -9,6 +9,7 @@
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
 #include "cli/text/terminal.h"
+#include "results/result_codes.h"
 #include "sim/card_image.h"
 
 namespace zrn::cli::commands {
@@ -255,7 +256,9 @@ int errmsg(const std::string& code) {
         used = 0;
     }
     if (used != code.size() || code.empty() || value < INT32_MIN || value > INT32_MAX) {
-        fail(kExitUsage, "\"" + code + "\" is not a result code (a whole number such as 2 or 349)");
+        fail(kExitUsage, "\"" + code + "\" is not a result code (a whole number such as " +
+                             std::to_string(result::kCardError) + " or " +
+                             std::to_string(result::kAdiOverCapacity) + ")");
     }
     const auto c = static_cast<std::int32_t>(value);
     std::cout << c << ": " << libraryMessage(c) << " (" << libraryGloss(c) << ")\n";
