@@ -12,7 +12,22 @@ namespace zrn::cli {
 namespace {
 bool gEnabled = true;
 constexpr int kWidth = 30;
+std::size_t gSent = 0;
+CommandObserver gObserver;
 }  // namespace
+
+std::size_t commandsSent() {
+    return gSent;
+}
+void setCommandObserver(CommandObserver observer) {
+    gObserver = std::move(observer);
+}
+void noteCommandSent() {
+    ++gSent;
+    if (gObserver) {
+        gObserver(gSent);
+    }
+}
 
 void Progress::setEnabled(bool enabled) {
     gEnabled = enabled;

@@ -5,22 +5,6 @@
 #include "channel/transport.h"
 #include "sim/virtual_card.h"
 
-namespace zrn::cli {
-
-namespace {
-std::size_t gSent = 0;
-CommandObserver gObserver;
-}  // namespace
-
-std::size_t commandsSent() {
-    return gSent;
-}
-void setCommandObserver(CommandObserver observer) {
-    gObserver = std::move(observer);
-}
-
-}  // namespace zrn::cli
-
 namespace zrn::channel {
 
 long exchangeApdu(CardHandle handle, const std::uint8_t* command, std::uint32_t commandLength,
@@ -29,10 +13,7 @@ long exchangeApdu(CardHandle handle, const std::uint8_t* command, std::uint32_t 
         sim::insertedCard() != nullptr
             ? sim::exchangeWithSimulator(handle, command, commandLength, response, responseLength)
             : exchangeWithPcsc(handle, command, commandLength, response, responseLength);
-    ++cli::gSent;
-    if (cli::gObserver) {
-        cli::gObserver(cli::gSent);
-    }
+    cli::noteCommandSent();
     return rv;
 }
 
