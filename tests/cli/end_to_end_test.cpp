@@ -14,56 +14,23 @@
 
 #include <nlohmann/json.hpp>
 
+#include "zrn_folder.h"
+
 #include "sim/card_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Result = zrn::test::ZrnRun;
+using zrn::test::slurp;
+using zrn::test::spit;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public zrn::test::ZrnFolder {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zrn-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        for (const char* sample : {"extended.json", "standard.json"}) {
-            fs::copy_file(fs::path(ZRN_SOURCE_DIR) / "samples" / sample, dir_ / sample);
-        }
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path path(const std::string& name) const { return dir_ / name; }
-
-    // Runs zrn with `args` (a shell word list) in the temporary directory.
-    Result zrn(const std::string& args, const std::string& env = "") const {
-        const fs::path out = dir_ / "stdout";
-        const fs::path err = dir_ / "stderr";
-        const std::string command = "cd '" + dir_.string() + "' && " + env + " '" + ZRN_CLI_BINARY +
-                                    "' --no-progress " + args + " >'" + out.string() + "' 2>'" +
-                                    err.string() + "' </dev/null";
-        const int status = std::system(command.c_str());
-        Result run;
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = slurp(out);
-        run.err = slurp(err);
-        return run;
+        ZrnFolder::SetUp();
+        copySamples();
     }
 
     nlohmann::json image(const std::string& name) const {
@@ -76,8 +43,6 @@ class EndToEnd : public ::testing::Test {
         card["chv1"]["attemptsLeft"] = attemptsLeft;
         spit(path(name), card.dump());
     }
-
-    fs::path dir_;
 };
 
 TEST_F(EndToEnd, InfoReportsLayoutCapacitiesAndUse) {
@@ -132,7 +97,7 @@ TEST_F(EndToEnd, CardsWithFewerThanEightGroupsKeepTheirContacts) {
     zrn::sim::putNumberSlot(card, g, 0, 1, zrn::sim::NumberType::kAdn, "0301");
     zrn::sim::putNameSlot(card, g, 2, zrn::sim::ucs2Bytes(u"Ли"), true, {});
     zrn::sim::putNumberSlot(card, g, 20, 2, zrn::sim::NumberType::kMbl, "0171");
-    zrn::sim::saveImage(card, path("three.json").string());
+    zrn::sim::saveImage(card, path("three.json"));
 
     ASSERT_EQ(zrn("--sim three.json phonebook export -o before.json").exitCode, 0);
     const Result import = zrn("--sim three.json phonebook import before.json --no-backup");

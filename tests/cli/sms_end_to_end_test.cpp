@@ -13,60 +13,26 @@
 
 #include <nlohmann/json.hpp>
 
+#include "zrn_folder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Result = zrn::test::ZrnRun;
+using zrn::test::slurp;
+using zrn::test::spit;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class SmsEndToEnd : public ::testing::Test {
+class SmsEndToEnd : public zrn::test::ZrnFolder {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zrn-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        for (const char* sample : {"extended.json", "standard.json"}) {
-            fs::copy_file(fs::path(ZRN_SOURCE_DIR) / "samples" / sample, dir_ / sample);
-        }
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path path(const std::string& name) const { return dir_ / name; }
-
-    // Runs zrn with `args` (a shell word list) in the temporary directory.
-    Result zrn(const std::string& args, const std::string& env = "") const {
-        const fs::path out = dir_ / "stdout";
-        const fs::path err = dir_ / "stderr";
-        const std::string command = "cd '" + dir_.string() + "' && " + env + " '" + ZRN_CLI_BINARY +
-                                    "' --no-progress " + args + " >'" + out.string() + "' 2>'" +
-                                    err.string() + "' </dev/null";
-        const int status = std::system(command.c_str());
-        Result run;
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = slurp(out);
-        run.err = slurp(err);
-        return run;
+        ZrnFolder::SetUp();
+        copySamples();
     }
 
     nlohmann::json image(const std::string& name) const {
         return nlohmann::json::parse(slurp(path(name)));
     }
-    fs::path dir_;
 };
 
 // A record marked free whose bytes still hold a message: shown on request and

@@ -41,11 +41,20 @@ class ZrnFolder : public ::testing::Test {
 
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
-    // Runs zrn with `args` (shell words) in the folder.
-    ZrnRun zrn(const std::string& args) const {
+    // Copies the bundled sample cards into the folder.
+    void copySamples() const {
+        for (const char* sample : {"extended.json", "standard.json"}) {
+            std::filesystem::copy_file(std::filesystem::path(ZRN_SOURCE_DIR) / "samples" / sample,
+                                       dir_ / sample);
+        }
+    }
+
+    // Runs zrn with `args` (shell words) in the folder; `env` goes before the
+    // program (VAR=value words).
+    ZrnRun zrn(const std::string& args, const std::string& env = "") const {
         const std::string out = path(".stdout");
         const std::string err = path(".stderr");
-        const std::string command = "cd '" + dir_.string() + "' && '" + ZRN_CLI_BINARY +
+        const std::string command = "cd '" + dir_.string() + "' && " + env + " '" + ZRN_CLI_BINARY +
                                     "' --no-progress " + args + " >'" + out + "' 2>'" + err +
                                     "' </dev/null";
         const int status = std::system(command.c_str());
