@@ -1,8 +1,8 @@
-#include "tools/vcard/card_server.h"
+#include "tools/virtual_card/card_server.h"
 
 #include "sim/card_builder.h"
 
-namespace zrn::vcard {
+namespace zrn::virtual_card {
 
 namespace {
 // Answer to a command the card model could not answer at all (its transport
@@ -71,4 +71,4 @@ void CardServer::logNote(const char* note) {
     }
 }
 
-}  // namespace zrn::vcard
+}  // namespace zrn::virtual_card

@@ -6,7 +6,7 @@
 #include "channel/bytes.h"
 #include "sim/sim_card.h"
 
-namespace zrn::vcard {
+namespace zrn::virtual_card {
 
 // What the virtual card does with each message of the vpcd driver: a 1-byte
 // message is a control (power off, power on, reset, send the ATR), anything
@@ -43,4 +43,4 @@ class CardServer {
 // T=0 SIM ATR when the image carries none.
 Bytes servedAtr(const sim::CardImage& image);
 
-}  // namespace zrn::vcard
+}  // namespace zrn::virtual_card
