@@ -245,6 +245,40 @@ TEST_F(VirtualCardTest, SavesTheCardWhenTheDriverHangsUp) {
     EXPECT_NE(apdus.find("< 90 00"), std::string::npos) << apdus;
 }
 
+TEST_F(VirtualCardTest, TheLogMasksTheCodesOfChvCommands) {
+    const std::string mask8 = "** ** ** ** ** ** ** **";
+    struct Secret {
+        const char* header;
+        const char* data;
+        std::string logged;
+    };
+    const Secret secrets[] = {
+        {"A0 20 00 01 08", "31 32 33 34 FF FF FF FF", "A0 20 00 01 08 " + mask8},  // VERIFY
+        {"A0 24 00 01 10", "31 32 33 34 FF FF FF FF 35 36 37 38 FF FF FF FF",
+         "A0 24 00 01 10 " + mask8 + " " + mask8},                                 // CHANGE
+        {"A0 26 00 01 08", "31 32 33 34 FF FF FF FF", "A0 26 00 01 08 " + mask8},  // DISABLE
+        {"A0 28 00 01 08", "31 32 33 34 FF FF FF FF", "A0 28 00 01 08 " + mask8},  // ENABLE
+        {"A0 2C 00 00 10", "31 32 33 34 35 36 37 38 31 32 33 34 FF FF FF FF",
+         "A0 2C 00 00 10 " + mask8 + " " + mask8},  // UNBLOCK
+    };
+    FakeDriver driver;
+    start({"--log", path("apdu.log")}, driver.port());
+    ASSERT_TRUE(driver.acceptCard());
+    for (const Secret& secret : secrets) {
+        EXPECT_EQ(driver.exchange(std::string(secret.header) + " " + secret.data).size(), 2u);
+    }
+    driver.exchange("A0 A4 00 00 02 7F 10");
+    driver.hangUp();
+    EXPECT_EQ(awaitExit(), 0) << log("virtual_card.log");
+
+    const std::string apdus = log("apdu.log");
+    for (const Secret& secret : secrets) {
+        EXPECT_NE(apdus.find("> " + secret.logged + "\n"), std::string::npos) << apdus;
+    }
+    EXPECT_EQ(apdus.find("31 32 33 34"), std::string::npos) << "a code reached the log:\n" << apdus;
+    EXPECT_NE(apdus.find("> A0 A4 00 00 02 7F 10\n"), std::string::npos) << apdus;
+}
+
 TEST_F(VirtualCardTest, EndsCleanlyOnSigtermAndSavesIntoTheImage) {
     FakeDriver driver;
     start({"--save"}, driver.port());
@@ -277,7 +311,8 @@ TEST_F(VirtualCardTest, WaitsForTheDriverToListen) {
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 1), 0);
     pollfd waitFor{listener, POLLIN, 0};
-    EXPECT_EQ(poll(&waitFor, 1, 10000), 1) << "zrn-virtual-card gave up: " << log("virtual_card.log");
+    EXPECT_EQ(poll(&waitFor, 1, 10000), 1)
+        << "zrn-virtual-card gave up: " << log("virtual_card.log");
     close(listener);
 }
 
@@ -289,7 +324,8 @@ TEST_F(VirtualCardTest, FailsWhenNoDriverListens) {
     }
     start({"--wait", "0.2"}, port);
     EXPECT_EQ(awaitExit(), 1);
-    EXPECT_NE(log("virtual_card.log").find("cannot connect"), std::string::npos) << log("virtual_card.log");
+    EXPECT_NE(log("virtual_card.log").find("cannot connect"), std::string::npos)
+        << log("virtual_card.log");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <ostream>
+#include <string>
 
 #include "channel/bytes.h"
 #include "sim/sim_card.h"
@@ -38,6 +39,10 @@ class CardServer {
     std::ostream* log_;
     std::size_t commands_ = 0;
 };
+
+// A command as the log shows it: the codes sent by VERIFY, CHANGE, DISABLE,
+// ENABLE and UNBLOCK CHV are masked ("**" a byte), their header kept.
+std::string commandForLog(ByteView apdu);
 
 // The ATR a card image is served with: its own, or the simulator's default
 // T=0 SIM ATR when the image carries none.
