@@ -39,6 +39,8 @@ class PcscStack final : public CardStack {
 
     // One line for logs: how the daemon runs and where.
     std::string describe() const;
+    // The vpcd reader's name as pcscd lists it, for other PC/SC clients.
+    const std::string& readerName() const { return reader_; }
 
   private:
     void startDaemon();
