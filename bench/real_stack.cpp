@@ -1,5 +1,5 @@
 // A full ReadZRN through the real PC/SC stack (pcscd, the vpcd driver and
-// zrn-vcard serving the largest extended card), timed beside a bare host that
+// zrn-virtual-card serving the largest extended card), timed beside a bare host that
 // sends the very same commands with SCardTransmit alone. The ratio of the two
 // wall times is what the library adds on top of the stack.
 //

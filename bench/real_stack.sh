@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs zrn-bench-real-stack through a private pcscd with the vpcd driver and
-# zrn-vcard serving the largest extended card, then stops exactly what it
+# zrn-virtual-card serving the largest extended card, then stops exactly what it
 # started. pcscd always puts its socket in /run/pcscd, so it runs in a mount
 # namespace of its own in which a private directory is bound over
 # /run/pcscd; the clients find that socket through PCSCLITE_CSOCK_NAME.
@@ -12,7 +12,7 @@ set -euo pipefail
 build=${1:?usage: real_stack.sh BUILD_DIR [options]}
 shift
 program="$build/bench/zrn-bench-real-stack"
-vcard="$build/tools/vcard/zrn-vcard"
+virtual_card="$build/tools/virtual_card/zrn-virtual-card"
 driver=/usr/lib/pcsc/drivers/serial/libifdvpcd.so
 
 missing=()
@@ -20,7 +20,7 @@ command -v pcscd >/dev/null || missing+=(pcscd)
 command -v unshare >/dev/null || missing+=(unshare)
 [[ -e $driver ]] || missing+=("$driver")
 [[ -x $program ]] || missing+=("$program")
-[[ -x $vcard ]] || missing+=("$vcard")
+[[ -x $virtual_card ]] || missing+=("$virtual_card")
 # A mount namespace as root, or inside a user namespace of our own otherwise.
 namespace=(unshare --mount --propagation private)
 if ! "${namespace[@]}" true 2>/dev/null; then
@@ -34,10 +34,10 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zrn-real-stack.XXXXXX")
 pcscd_pid=
-vcard_pid=
+virtual_card_pid=
 stop() {
   # Our own processes only, by the ids we started them with.
-  [[ -n $vcard_pid ]] && kill "$vcard_pid" 2>/dev/null && wait "$vcard_pid" 2>/dev/null || true
+  [[ -n $virtual_card_pid ]] && kill "$virtual_card_pid" 2>/dev/null && wait "$virtual_card_pid" 2>/dev/null || true
   [[ -n $pcscd_pid ]] && kill "$pcscd_pid" 2>/dev/null && wait "$pcscd_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -82,10 +82,10 @@ if [[ ! -S $PCSCLITE_CSOCK_NAME ]]; then
   exit 1
 fi
 
-"$vcard" --port "$port" --wait 10 "$work/card.json" 2>"$work/vcard.log" &
-vcard_pid=$!
+"$virtual_card" --port "$port" --wait 10 "$work/card.json" 2>"$work/virtual_card.log" &
+virtual_card_pid=$!
 
 if ! "$program" "$@"; then
-  echo "real stack: the comparison failed"; cat "$work/vcard.log" "$work/pcscd.log"
+  echo "real stack: the comparison failed"; cat "$work/virtual_card.log" "$work/pcscd.log"
   exit 1
 fi

@@ -126,6 +126,9 @@ CardImage buildStandardCard(const StandardCardOptions& options) {
     addMessageFiles(image, options.smsCount, options.extraMessageCount, options.extraMessageIndex);
     image.master.children.push_back(
         SimFile{files::kGsm, FileKind::kDedicated, {}, 0, Access::kAlways, Access::kAlways, {}});
+    if (options.gsmFiles) {
+        addGsmFiles(image);
+    }
     return image;
 }
 
@@ -193,6 +196,9 @@ CardImage buildExtendedCard(const ExtendedGeometry& g) {
     if (g.groupCount > 0) {
         image.putLinearFixed({g.directory, files::kGroup}, byteOf(g.groupNameLength + 1u),
                              g.groupCount);
+    }
+    if (g.gsmFiles) {
+        addGsmFiles(image);
     }
     return image;
 }

@@ -42,6 +42,32 @@ constexpr std::uint16_t kName = 0x6F04;
 constexpr std::uint16_t kNumber = 0x6F06;
 constexpr std::uint16_t kAdi = 0x6F08;
 constexpr std::uint16_t kGroup = 0x6F0C;
+// GSM 11.11 chapter 10: the usual files of a Phase 2 SIM.
+constexpr std::uint16_t kElp = 0x2F05;
+constexpr std::uint16_t kLp = 0x6F05;
+constexpr std::uint16_t kImsi = 0x6F07;
+constexpr std::uint16_t kKc = 0x6F20;
+constexpr std::uint16_t kPlmnSelector = 0x6F30;
+constexpr std::uint16_t kHplmnPeriod = 0x6F31;
+constexpr std::uint16_t kAcmMax = 0x6F37;
+constexpr std::uint16_t kSst = 0x6F38;
+constexpr std::uint16_t kAcm = 0x6F39;
+constexpr std::uint16_t kPuct = 0x6F41;
+constexpr std::uint16_t kCbmi = 0x6F45;
+constexpr std::uint16_t kSpn = 0x6F46;
+constexpr std::uint16_t kBcch = 0x6F74;
+constexpr std::uint16_t kAcc = 0x6F78;
+constexpr std::uint16_t kFplmn = 0x6F7B;
+constexpr std::uint16_t kLoci = 0x6F7E;
+constexpr std::uint16_t kAd = 0x6FAD;
+constexpr std::uint16_t kPhase = 0x6FAE;
+constexpr std::uint16_t kFdn = 0x6F3B;
+constexpr std::uint16_t kMsisdn = 0x6F40;
+constexpr std::uint16_t kSmsp = 0x6F42;
+constexpr std::uint16_t kSmss = 0x6F43;
+constexpr std::uint16_t kLnd = 0x6F44;
+constexpr std::uint16_t kExt1 = 0x6F4A;
+constexpr std::uint16_t kExt2 = 0x6F4B;
 }  // namespace files
 
 constexpr std::size_t kSmsRecordLength = 176;
@@ -66,12 +92,30 @@ struct StandardCardOptions {
     std::uint8_t optionFlags = 0;       // its byte 4
     Bytes atr;                          // empty: defaultAtr()
     Bytes iccid;                        // empty: defaultIccid()
+    bool gsmFiles = true;               // addGsmFiles()
 };
 
 // MF with ICCID 2FE2 (and 2F99 when asked), DF 7F10 with EF_ADN 6F3A and
 // EF_SMS 6F3C (all records FF), DF 7F20; 1F3C and 1F02 under 7F10 when
 // extraMessageCount > 0 (records FF, index bytes 00).
 CardImage buildStandardCard(const StandardCardOptions& options = {});
+
+// The files a Phase 2 SIM carries beside the phone book and the messages, with
+// fictitious contents (test network 001-01, IMSI 001010123456789, service
+// centre kSampleServiceCentre) and the access conditions of GSM 11.11
+// chapter 10: ELP in the MF; LP, IMSI, Kc, PLMN selector, HPLMN period,
+// ACM max, SST, ACM (cyclic), PUCT, CBMI, SPN, BCCH, ACC, FPLMN, LOCI, AD and
+// PHASE under 7F20; FDN, MSISDN, SMSP, SMSS, LND (cyclic), EXT1 and EXT2
+// under 7F10. Files already there are left as they are; EF_ADN and EF_SMS are
+// not touched.
+void addGsmFiles(CardImage& image);
+constexpr const char* kSampleServiceCentre = "+8613800755500";
+constexpr const char* kSampleImsi = "001010123456789";
+constexpr const char* kSampleOwnNumber = "13800000000";
+// Alpha identifiers the samples give the service-centre and own-number records.
+constexpr const char* kSampleServiceCentreName = "ZRN SMSC";
+constexpr const char* kSampleOwnNumberName = "My number";
+constexpr const char* kSampleProviderName = "ZRN Test";
 
 // ---------------------------------------------------------------------------
 // Extended layout.
@@ -100,6 +144,7 @@ struct ExtendedGeometry {
     std::size_t extraMessageCount = 0;  // 1F3C records; 0: none
     bool extraMessageIndex = true;      // 1F02 beside a non-empty 1F3C
     Bytes atr;                          // empty: defaultAtr()
+    bool gsmFiles = true;               // addGsmFiles()
 };
 
 // The 20 bytes of configuration file 9000 for `geometry`.

@@ -118,20 +118,34 @@ SimFile& CardImage::putTransparent(std::initializer_list<std::uint16_t> path, By
                            {}});
 }
 
-SimFile& CardImage::putLinearFixed(std::initializer_list<std::uint16_t> path,
-                                   std::uint8_t recordLength, std::size_t recordCount,
-                                   std::uint8_t fill) {
+namespace {
+
+SimFile& putRecordFile(SimFile& master, std::initializer_list<std::uint16_t> path, FileKind kind,
+                       std::uint8_t recordLength, std::size_t recordCount, std::uint8_t fill) {
     if (recordLength == 0) {
         throw std::invalid_argument(pathText(path) + ": record length 0");
     }
     return putFile(master, path,
                    SimFile{0,
-                           FileKind::kLinearFixed,
+                           kind,
                            Bytes(recordLength * recordCount, fill),
                            recordLength,
                            Access::kAlways,
                            Access::kAlways,
                            {}});
+}
+
+}  // namespace
+
+SimFile& CardImage::putLinearFixed(std::initializer_list<std::uint16_t> path,
+                                   std::uint8_t recordLength, std::size_t recordCount,
+                                   std::uint8_t fill) {
+    return putRecordFile(master, path, FileKind::kLinearFixed, recordLength, recordCount, fill);
+}
+
+SimFile& CardImage::putCyclic(std::initializer_list<std::uint16_t> path, std::uint8_t recordLength,
+                              std::size_t recordCount, std::uint8_t fill) {
+    return putRecordFile(master, path, FileKind::kCyclic, recordLength, recordCount, fill);
 }
 
 bool CardImage::remove(std::initializer_list<std::uint16_t> path) {
@@ -155,7 +169,7 @@ bool CardImage::remove(std::initializer_list<std::uint16_t> path) {
 
 Bytes CardImage::record(std::initializer_list<std::uint16_t> path, std::size_t index) const {
     const SimFile* file = find(path);
-    if (file == nullptr || file->kind != FileKind::kLinearFixed || index >= file->recordCount()) {
+    if (file == nullptr || !file->hasRecords() || index >= file->recordCount()) {
         return {};
     }
     const auto begin = file->data.begin() + static_cast<std::ptrdiff_t>(index * file->recordLength);
@@ -165,8 +179,8 @@ Bytes CardImage::record(std::initializer_list<std::uint16_t> path, std::size_t i
 void CardImage::setRecord(std::initializer_list<std::uint16_t> path, std::size_t index,
                           ByteView bytes) {
     SimFile* file = find(path);
-    if (file == nullptr || file->kind != FileKind::kLinearFixed) {
-        throw std::invalid_argument(pathText(path) + ": no linear fixed file");
+    if (file == nullptr || !file->hasRecords()) {
+        throw std::invalid_argument(pathText(path) + ": no linear fixed or cyclic file");
     }
     if (index >= file->recordCount()) {
         throw std::invalid_argument(pathText(path) + ": no record " + std::to_string(index + 1));
@@ -179,6 +193,22 @@ void CardImage::setRecord(std::initializer_list<std::uint16_t> path, std::size_t
     auto begin = file->data.begin() + static_cast<std::ptrdiff_t>(index * file->recordLength);
     std::fill(begin, begin + file->recordLength, std::uint8_t{0xFF});
     std::copy(bytes.begin(), bytes.end(), begin);
+}
+
+std::string accessName(Access access) {
+    switch (access) {
+        case Access::kAlways:
+            return "always";
+        case Access::kChv1:
+            return "chv1";
+        case Access::kChv2:
+            return "chv2";
+        case Access::kAdm:
+            return "adm";
+        case Access::kNever:
+            return "never";
+    }
+    return "never";
 }
 
 // ---------------------------------------------------------------------------
@@ -196,6 +226,7 @@ constexpr std::size_t kMaxFileSize = 0xFFFF;  // the selection response holds 16
 constexpr std::size_t kMaxRecords = 255;      // record numbers are one byte
 constexpr std::size_t kMaxDepth = 8;          // directories below the MF
 constexpr std::size_t kMaxAtr = 33;           // ISO 7816-3
+constexpr std::size_t kKiLength = 16;
 constexpr std::size_t kMaxJsonNesting = 16;
 constexpr std::size_t kMaxFiles = 4096;
 constexpr std::size_t kHexChunk = 32;  // bytes per line of a long transparent file
@@ -234,29 +265,20 @@ void checkNesting(const std::string& text) {
     }
 }
 
-std::string accessName(Access access) {
-    switch (access) {
-        case Access::kAlways:
-            return "always";
-        case Access::kChv1:
-            return "chv1";
-        case Access::kNever:
-            return "never";
-    }
-    return "always";
-}
+constexpr Access kAccessConditions[] = {Access::kAlways, Access::kChv1, Access::kChv2, Access::kAdm,
+                                        Access::kNever};
 
 Access accessFrom(const json& value, const std::string& where) {
     if (!value.is_string()) {
-        fail(where + ": access condition must be \"always\", \"chv1\" or \"never\"");
+        fail(where + ": access condition must be \"always\", \"chv1\", \"chv2\", \"adm\" or " +
+             "\"never\"");
     }
     const auto& text = value.get_ref<const std::string&>();
-    if (text == "always")
-        return Access::kAlways;
-    if (text == "chv1")
-        return Access::kChv1;
-    if (text == "never")
-        return Access::kNever;
+    for (Access access : kAccessConditions) {
+        if (text == accessName(access)) {
+            return access;
+        }
+    }
     fail(where + ": unknown access condition \"" + text + "\"");
 }
 
@@ -333,8 +355,7 @@ std::string digitsFrom(const json& value, std::size_t minLength, std::size_t max
     return text;
 }
 
-Chv chvFrom(const json& object) {
-    const std::string where = "chv1";
+Chv chvFrom(const json& object, const std::string& where) {
     if (!object.is_object()) {
         fail(where + ": must be an object");
     }
@@ -427,17 +448,41 @@ SimFile& directoryFor(CardImage& image, const std::vector<std::uint16_t>& path,
     return *directory;
 }
 
+// The access conditions an entry may give, with their keys.
+constexpr std::pair<const char*, Access SimFile::*> kAccessKeys[] = {
+    {"read", &SimFile::readAccess},
+    {"update", &SimFile::updateAccess},
+    {"increase", &SimFile::increaseAccess},
+    {"invalidate", &SimFile::invalidateAccess},
+    {"rehabilitate", &SimFile::rehabilitateAccess},
+};
+
+// What a file has when its entry says nothing.
+const SimFile kDefaultFile{};
+
 void readAccessConditions(const json& entry, SimFile& file, const std::string& where) {
-    if (entry.contains("read")) {
-        file.readAccess = accessFrom(entry["read"], where + ".read");
+    for (const auto& [key, member] : kAccessKeys) {
+        if (entry.contains(key)) {
+            file.*member = accessFrom(entry[key], where + "." + key);
+        }
     }
-    if (entry.contains("update")) {
-        file.updateAccess = accessFrom(entry["update"], where + ".update");
+}
+
+// EF entries may also say whether the file is invalidated.
+void readFileStatus(const json& entry, SimFile& file, const std::string& where) {
+    if (entry.contains("invalidated")) {
+        if (!entry["invalidated"].is_boolean()) {
+            fail(where + ".invalidated: must be true or false");
+        }
+        file.invalidated = entry["invalidated"].get<bool>();
     }
 }
 
 void readTransparent(const json& entry, SimFile& file, const std::string& where) {
-    checkKeys(entry, {"path", "kind", "read", "update", "data", "comment"}, where);
+    checkKeys(entry,
+              {"path", "kind", "read", "update", "increase", "invalidate", "rehabilitate",
+               "invalidated", "data", "comment"},
+              where);
     if (entry.contains("data")) {
         file.data = hexFrom(entry["data"], where + ".data");
     }
@@ -446,11 +491,13 @@ void readTransparent(const json& entry, SimFile& file, const std::string& where)
     }
 }
 
-void readLinearFixed(const json& entry, SimFile& file, const std::string& where) {
-    checkKeys(entry, {"path", "kind", "read", "update", "recordLength", "records", "comment"},
+void readRecords(const json& entry, SimFile& file, const std::string& where) {
+    checkKeys(entry,
+              {"path", "kind", "read", "update", "increase", "invalidate", "rehabilitate",
+               "invalidated", "recordLength", "records", "comment"},
               where);
     if (!entry.contains("recordLength")) {
-        fail(where + ": a linear fixed file needs \"recordLength\"");
+        fail(where + ": a linear fixed or cyclic file needs \"recordLength\"");
     }
     file.recordLength = static_cast<std::uint8_t>(
         integerFrom(entry["recordLength"], 1, 255, where + ".recordLength"));
@@ -488,7 +535,7 @@ void readFile(CardImage& image, const json& entry, const std::string& where) {
     const std::vector<std::uint16_t> path = pathFrom(entry["path"], where);
     const std::string at = where + " (" + pathText(path) + ")";
     if (!entry.contains("kind") || !entry["kind"].is_string()) {
-        fail(at + ": \"kind\" must be \"df\", \"transparent\" or \"linear-fixed\"");
+        fail(at + ": \"kind\" must be \"df\", \"transparent\", \"linear-fixed\" or \"cyclic\"");
     }
     const auto& kind = entry["kind"].get_ref<const std::string&>();
 
@@ -508,13 +555,14 @@ void readFile(CardImage& image, const json& entry, const std::string& where) {
         file.kind = FileKind::kDedicated;
     } else if (kind == "transparent") {
         readTransparent(entry, file, at);
-    } else if (kind == "linear-fixed") {
-        file.kind = FileKind::kLinearFixed;
-        readLinearFixed(entry, file, at);
+    } else if (kind == "linear-fixed" || kind == "cyclic") {
+        file.kind = kind == "cyclic" ? FileKind::kCyclic : FileKind::kLinearFixed;
+        readRecords(entry, file, at);
     } else {
         fail(at + ": unknown kind \"" + kind + "\"");
     }
     readAccessConditions(entry, file, at);
+    readFileStatus(entry, file, at);
 
     SimFile& directory = directoryFor(image, path, at);
     if (SimFile* existing = directory.child(file.id)) {
@@ -548,12 +596,18 @@ OrderedJson fileEntry(const SimFile& file, const std::string& path) {
         case FileKind::kLinearFixed:
             entry["kind"] = "linear-fixed";
             break;
+        case FileKind::kCyclic:
+            entry["kind"] = "cyclic";
+            break;
     }
-    if (file.readAccess != Access::kAlways) {
-        entry["read"] = accessName(file.readAccess);
+    for (const auto& [key, member] : kAccessKeys) {
+        const bool onlyForEfs = member != &SimFile::readAccess && member != &SimFile::updateAccess;
+        if (file.*member != kDefaultFile.*member && !(onlyForEfs && file.isDirectory())) {
+            entry[key] = accessName(file.*member);
+        }
     }
-    if (file.updateAccess != Access::kAlways) {
-        entry["update"] = accessName(file.updateAccess);
+    if (file.invalidated) {
+        entry["invalidated"] = true;
     }
     if (file.kind == FileKind::kTransparent) {
         if (file.data.size() <= 2 * kHexChunk) {
@@ -566,7 +620,7 @@ OrderedJson fileEntry(const SimFile& file, const std::string& path) {
             }
             entry["data"] = std::move(lines);
         }
-    } else if (file.kind == FileKind::kLinearFixed) {
+    } else if (file.hasRecords()) {
         entry["recordLength"] = file.recordLength;
         OrderedJson records = OrderedJson::array();
         for (std::size_t i = 0; i < file.recordCount(); ++i) {
@@ -596,7 +650,8 @@ CardImage imageFrom(const json& root) {
     if (!root.is_object()) {
         fail("the top level must be an object");
     }
-    checkKeys(root, {"format", "version", "atr", "chv1", "files", "comment"}, "top level");
+    checkKeys(root, {"format", "version", "atr", "chv1", "chv2", "ki", "files", "comment"},
+              "top level");
     if (root.contains("format") &&
         (!root["format"].is_string() ||
          root["format"].get_ref<const std::string&>() != "zrn-card-image")) {
@@ -616,7 +671,16 @@ CardImage imageFrom(const json& root) {
         }
     }
     if (root.contains("chv1")) {
-        image.chv1 = chvFrom(root["chv1"]);
+        image.chv1 = chvFrom(root["chv1"], "chv1");
+    }
+    if (root.contains("chv2")) {
+        image.chv2 = chvFrom(root["chv2"], "chv2");
+    }
+    if (root.contains("ki")) {
+        image.ki = hexFrom(root["ki"], "ki");
+        if (!root["ki"].is_string() || image.ki.size() != kKiLength) {
+            fail("ki: must be a hex string of " + std::to_string(kKiLength) + " bytes");
+        }
     }
     if (root.contains("files")) {
         const json& files = root["files"];
@@ -651,18 +715,31 @@ CardImage parseImage(const std::string& text) {
     }
 }
 
+namespace {
+
+OrderedJson chvEntry(const Chv& chv) {
+    return {{"enabled", chv.enabled},
+            {"pin", chv.pin},
+            {"attemptsLeft", chv.attemptsLeft},
+            {"maxAttempts", chv.maxAttempts},
+            {"puk", chv.puk},
+            {"pukAttemptsLeft", chv.pukAttemptsLeft}};
+}
+
+}  // namespace
+
 std::string serializeImage(const CardImage& image) {
     OrderedJson root = OrderedJson::object();
     root["format"] = "zrn-card-image";
     root["version"] = kFormatVersion;
     root["atr"] = toHex(image.atr, true);
-    const Chv& chv = image.chv1;
-    root["chv1"] = {{"enabled", chv.enabled},
-                    {"pin", chv.pin},
-                    {"attemptsLeft", chv.attemptsLeft},
-                    {"maxAttempts", chv.maxAttempts},
-                    {"puk", chv.puk},
-                    {"pukAttemptsLeft", chv.pukAttemptsLeft}};
+    root["chv1"] = chvEntry(image.chv1);
+    if (image.chv2.has_value()) {
+        root["chv2"] = chvEntry(*image.chv2);
+    }
+    if (!image.ki.empty()) {
+        root["ki"] = toHex(image.ki, true);
+    }
     OrderedJson files = OrderedJson::array();
     if (image.master.readAccess != Access::kAlways ||
         image.master.updateAccess != Access::kAlways) {

@@ -18,10 +18,12 @@ int main(int argc, char** argv) {
     try {
         zrn::sim::saveImage(zrn::sim::standardSample(), directory + "/standard.json");
         zrn::sim::saveImage(zrn::sim::extendedSample(), directory + "/extended.json");
+        zrn::sim::saveImage(zrn::sim::pinSample(), directory + "/standard-pin.json");
     } catch (const std::exception& error) {
         std::cerr << "zrn-make-samples: " << error.what() << "\n";
         return 1;
     }
-    std::cout << "wrote " << directory << "/standard.json and " << directory << "/extended.json\n";
+    std::cout << "wrote standard.json, extended.json and standard-pin.json in " << directory
+              << "\n";
     return 0;
 }

@@ -116,7 +116,16 @@ void append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
-const char* const kServiceCentre = "+8613800755500";
+const char* const kServiceCentre = kSampleServiceCentre;
+
+// Every sample has a CHV2 (GSM 11.11 6.6), as real cards do.
+Chv sampleChv2(const char* pin, const char* puk) {
+    Chv chv2;
+    chv2.enabled = true;  // CHV2 cannot be disabled
+    chv2.pin = pin;
+    chv2.puk = puk;
+    return chv2;
+}
 
 // SMSC address + SMS-DELIVER.
 Bytes deliver(std::string_view from, std::string_view when, const UserData& ud,
@@ -259,6 +268,26 @@ CardImage standardSample() {
         putAdnRecord(image, e.record, e.alpha, e.digits, e.tonNpi);
     }
     putStandardMessages(image);
+    image.chv2 = sampleChv2("2222", "22222222");
+    return image;
+}
+
+CardImage pinSample() {
+    CardImage image = standardSample();
+    image.chv1.enabled = true;
+    image.chv1.pin = kPinSamplePin;
+    image.chv1.puk = kPinSamplePuk;
+    image.chv2 = sampleChv2(kPinSamplePin2, kPinSamplePuk2);
+    // The phone book and the messages as GSM 11.11 10.5 protects them.
+    for (std::uint16_t id : {files::kAdn, files::kSms}) {
+        SimFile& file = *image.find({files::kTelecom, id});
+        file.readAccess = Access::kChv1;
+        file.updateAccess = Access::kChv1;
+        if (id == files::kAdn) {
+            file.invalidateAccess = Access::kChv2;
+            file.rehabilitateAccess = Access::kChv2;
+        }
+    }
     return image;
 }
 
@@ -417,6 +446,7 @@ CardImage extendedSample() {
     for (std::size_t r = 1; r <= sizeof index; ++r) {
         setExtraIndex(image, r, index[r - 1]);
     }
+    image.chv2 = sampleChv2("2222", "22222222");
     return image;
 }
 

@@ -1,9 +1,11 @@
 #include "sim/sim_card.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <optional>
 #include <tuple>
+#include <variant>
 
 namespace zrn::sim {
 
@@ -13,11 +15,14 @@ namespace {
 constexpr std::uint16_t kOk = 0x9000;
 constexpr std::uint16_t kNoEfSelected = 0x9400;
 constexpr std::uint16_t kOutOfRange = 0x9402;
-constexpr std::uint16_t kFileNotFound = 0x9404;
+constexpr std::uint16_t kFileNotFound = 0x9404;  // also: SEEK pattern not found
 constexpr std::uint16_t kWrongFileType = 0x9408;
+constexpr std::uint16_t kNoChvInitialised = 0x9802;
 constexpr std::uint16_t kAccessNotFulfilled = 0x9804;
 constexpr std::uint16_t kChvContradiction = 0x9808;
+constexpr std::uint16_t kInvalidationContradiction = 0x9810;
 constexpr std::uint16_t kChvBlocked = 0x9840;
+constexpr std::uint16_t kIncreaseOverflow = 0x9850;
 constexpr std::uint16_t kWrongLength = 0x6700;
 constexpr std::uint16_t kWrongParameters = 0x6B00;
 constexpr std::uint16_t kUnknownInstruction = 0x6D00;
@@ -26,14 +31,28 @@ constexpr std::uint16_t kTechnicalProblem = 0x6F00;
 
 constexpr std::uint8_t kClassGsm = 0xA0;
 constexpr std::uint16_t kMf = 0x3F00;
+constexpr std::uint16_t kDfGsm = 0x7F20;
 constexpr std::size_t kHeaderLength = 5;
 constexpr std::size_t kCodeLength = 8;  // CHV and UNBLOCK CHV values, padded FF
+constexpr std::size_t kMinPinDigits = 4;
 constexpr int kPukMaxAttempts = 10;
 constexpr std::uint16_t kFreeMemory = 0x2000;  // reported for every DF; nothing allocates
+constexpr std::size_t kIncreaseLength = 3;
+constexpr std::size_t kRandLength = 16;
+constexpr std::size_t kSresLength = 4;
+constexpr std::size_t kKcLength = 8;
 
 enum Instruction : std::uint8_t {
+    kInvalidate = 0x04,
     kVerifyChv = 0x20,
+    kChangeChv = 0x24,
+    kDisableChv = 0x26,
+    kEnableChv = 0x28,
     kUnblockChv = 0x2C,
+    kIncrease = 0x32,
+    kRehabilitate = 0x44,
+    kRunGsmAlgorithm = 0x88,
+    kSeek = 0xA2,
     kSelect = 0xA4,
     kReadBinary = 0xB0,
     kReadRecord = 0xB2,
@@ -41,18 +60,42 @@ enum Instruction : std::uint8_t {
     kUpdateBinary = 0xD6,
     kUpdateRecord = 0xDC,
     kStatus = 0xF2,
+    kSleep = 0xFA,
 };
 
+// READ/UPDATE RECORD modes (P2, GSM 11.11 9.2.5).
+enum RecordMode : std::uint8_t {
+    kNextRecord = 0x02,
+    kPreviousRecord = 0x03,
+    kAbsoluteRecord = 0x04,  // P1 = 00: the current record
+};
+
+// GSM 11.11 9.3; ADM as level 4.
 std::uint8_t accessNibble(Access access) {
     switch (access) {
         case Access::kAlways:
             return 0x0;
         case Access::kChv1:
             return 0x1;
+        case Access::kChv2:
+            return 0x2;
+        case Access::kAdm:
+            return 0x4;
         case Access::kNever:
             return 0xF;
     }
     return 0xF;
+}
+
+std::uint8_t structureByte(FileKind kind) {
+    switch (kind) {
+        case FileKind::kLinearFixed:
+            return 0x01;
+        case FileKind::kCyclic:
+            return 0x03;
+        default:
+            return 0x00;
+    }
 }
 
 // P3 of a command with data out of the card: 0 stands for 256 (ISO 7816-3 T=0).
@@ -107,12 +150,23 @@ bool codeMatches(ByteView value, const std::string& code) {
     return digits.has_value() && *digits == code;
 }
 
+// A new CHV value: 4 to 8 digits, padded FF.
+std::optional<std::string> newCode(ByteView value) {
+    std::optional<std::string> digits = codeDigits(value);
+    if (!digits.has_value() || digits->size() < kMinPinDigits) {
+        return std::nullopt;
+    }
+    return digits;
+}
+
 // What a card remembers between commands.
 struct CardState {
     std::vector<std::uint16_t> directoryPath;  // from the MF, MF excluded
     std::uint16_t elementaryFile = 0;          // child of the current DF; 0: none
-    std::optional<Bytes> pendingResponse;      // GET RESPONSE data of the last SELECT
+    std::size_t recordPointer = 0;             // in the current EF, from 1; 0: not set
+    std::optional<Bytes> pendingResponse;      // GET RESPONSE data of the last command
     bool chv1Verified = false;
+    bool chv2Verified = false;
 };
 
 // One command against the card state; knows nothing of logging and faults.
@@ -145,10 +199,28 @@ class CommandProcessor {
                 return readRecord();
             case kUpdateRecord:
                 return updateRecord();
+            case kSeek:
+                return seek();
+            case kIncrease:
+                return increase();
             case kVerifyChv:
                 return verifyChv();
+            case kChangeChv:
+                return changeChv();
+            case kDisableChv:
+                return disableChv();
+            case kEnableChv:
+                return enableChv();
             case kUnblockChv:
                 return unblockChv();
+            case kInvalidate:
+                return setInvalidated(true, &SimFile::invalidateAccess);
+            case kRehabilitate:
+                return setInvalidated(false, &SimFile::rehabilitateAccess);
+            case kRunGsmAlgorithm:
+                return runGsmAlgorithm();
+            case kSleep:
+                return sleep();
             default:
                 return statusOnly(kUnknownInstruction);
         }
@@ -162,6 +234,7 @@ class CommandProcessor {
     ByteView body() const { return command_.subspan(kHeaderLength); }
     bool hasBodyOfP3() const { return command_.size() == kHeaderLength + p3(); }
     bool isCase2() const { return command_.size() == kHeaderLength; }
+    bool parametersAreZero() const { return p1() == 0 && p2() == 0; }
 
     SimFile* currentDirectory() {
         SimFile* directory = image_.find(state_.directoryPath);
@@ -169,6 +242,7 @@ class CommandProcessor {
             // The tree was changed under the card: fall back to the MF.
             state_.directoryPath.clear();
             state_.elementaryFile = 0;
+            state_.recordPointer = 0;
             return &image_.master;
         }
         return directory;
@@ -181,21 +255,64 @@ class CommandProcessor {
         SimFile* file = currentDirectory()->child(state_.elementaryFile);
         if (file == nullptr || file->isDirectory()) {
             state_.elementaryFile = 0;
+            state_.recordPointer = 0;
             return nullptr;
         }
         return file;
     }
 
-    bool allowed(Access access) const {
+    // The refusal an access condition gives now, if any (GSM 11.11 9.4.5).
+    std::optional<std::uint16_t> accessRefusal(Access access) const {
         switch (access) {
             case Access::kAlways:
-                return true;
+                return std::nullopt;
             case Access::kChv1:
-                return !image_.chv1.enabled || state_.chv1Verified;
+                if (!image_.chv1.enabled || state_.chv1Verified) {
+                    return std::nullopt;
+                }
+                return kAccessNotFulfilled;
+            case Access::kChv2:
+                if (!image_.chv2.has_value()) {
+                    return kNoChvInitialised;
+                }
+                if (state_.chv2Verified) {
+                    return std::nullopt;
+                }
+                return kAccessNotFulfilled;
+            case Access::kAdm:
             case Access::kNever:
-                return false;
+                return kAccessNotFulfilled;
         }
-        return false;
+        return kAccessNotFulfilled;
+    }
+
+    // The checks every EF command makes before its own: an EF is selected, it
+    // has one of the structures the command works on, the access condition
+    // is fulfilled and the file is not invalidated.
+    std::optional<Bytes> checkElementaryFile(SimFile*& file,
+                                             std::initializer_list<FileKind> structures,
+                                             Access SimFile::*access) {
+        file = currentElementaryFile();
+        if (file == nullptr) {
+            return statusOnly(kNoEfSelected);
+        }
+        if (std::find(structures.begin(), structures.end(), file->kind) == structures.end()) {
+            return statusOnly(kWrongFileType);
+        }
+        if (auto refusal = accessRefusal(file->*access)) {
+            return statusOnly(*refusal);
+        }
+        if (file->invalidated) {
+            return statusOnly(kInvalidationContradiction);
+        }
+        return std::nullopt;
+    }
+
+    // Data for GET RESPONSE, announced as 9F xx.
+    Bytes respondLater(Bytes responseData) {
+        const auto length = static_cast<std::uint8_t>(responseData.size());
+        state_.pendingResponse = std::move(responseData);
+        return statusOnly(static_cast<std::uint16_t>(0x9F00 | length));
     }
 
     // --- SELECT (GSM 11.11 8.1 and the selection rules of 6.5) -------------
@@ -207,7 +324,7 @@ class CommandProcessor {
         if (p3() != 2) {
             return statusOnly(kWrongLength | 0x02);
         }
-        if (p1() != 0 || p2() != 0) {
+        if (!parametersAreZero()) {
             return statusOnly(kWrongParameters);
         }
         const std::uint16_t id = readBe16(body().data());
@@ -226,7 +343,8 @@ class CommandProcessor {
                 return enterDirectory(std::move(path));
             }
             state_.elementaryFile = id;
-            return answerSelection(elementaryResponse(*child));
+            state_.recordPointer = 0;
+            return respondLater(elementaryResponse(*child));
         }
         if (!state_.directoryPath.empty()) {
             std::vector<std::uint16_t> parentPath(state_.directoryPath.begin(),
@@ -247,13 +365,8 @@ class CommandProcessor {
     Bytes enterDirectory(std::vector<std::uint16_t> path) {
         state_.directoryPath = std::move(path);
         state_.elementaryFile = 0;
-        return answerSelection(directoryResponse(*currentDirectory()));
-    }
-
-    Bytes answerSelection(Bytes responseData) {
-        const auto length = static_cast<std::uint8_t>(responseData.size());
-        state_.pendingResponse = std::move(responseData);
-        return statusOnly(static_cast<std::uint16_t>(0x9F00 | length));
+        state_.recordPointer = 0;
+        return respondLater(directoryResponse(*currentDirectory()));
     }
 
     // GSM 11.11 9.2.1, EF: 15 bytes.
@@ -263,14 +376,18 @@ class CommandProcessor {
                   static_cast<std::uint16_t>(std::min<std::size_t>(file.data.size(), 0xFFFF)));
         writeBe16(&data[4], file.id);
         data[6] = 0x04;  // EF
+        if (file.kind == FileKind::kCyclic && file.increaseAccess != Access::kNever) {
+            data[7] = 0x40;  // INCREASE allowed
+        }
         data[8] = static_cast<std::uint8_t>(accessNibble(file.readAccess) << 4 |
                                             accessNibble(file.updateAccess));
-        data[9] = 0xF0;   // INCREASE never, RFU
-        data[10] = 0x44;  // REHABILITATE and INVALIDATE: administrative
-        data[11] = 0x01;  // not invalidated
+        data[9] = static_cast<std::uint8_t>(accessNibble(file.increaseAccess) << 4);  // b4-b1 RFU
+        data[10] = static_cast<std::uint8_t>(accessNibble(file.rehabilitateAccess) << 4 |
+                                             accessNibble(file.invalidateAccess));
+        data[11] = file.invalidated ? 0x00 : 0x01;
         data[12] = 0x02;  // length of the following data
-        data[13] = file.kind == FileKind::kLinearFixed ? 0x01 : 0x00;
-        data[14] = file.kind == FileKind::kLinearFixed ? file.recordLength : 0x00;
+        data[13] = structureByte(file.kind);
+        data[14] = file.hasRecords() ? file.recordLength : 0x00;
         return data;
     }
 
@@ -291,8 +408,10 @@ class CommandProcessor {
         data[16] = 0x04;  // CHV1, CHV2, UNBLOCK CHV1, UNBLOCK CHV2
         data[18] = codeStatus(image_.chv1.attemptsLeft);
         data[19] = codeStatus(image_.chv1.pukAttemptsLeft);
-        data[20] = 0x00;  // CHV2 not initialised
-        data[21] = 0x00;
+        if (image_.chv2.has_value()) {
+            data[20] = codeStatus(image_.chv2->attemptsLeft);
+            data[21] = codeStatus(image_.chv2->pukAttemptsLeft);
+        }
         return data;
     }
 
@@ -300,13 +419,13 @@ class CommandProcessor {
         return static_cast<std::uint8_t>(0x80 | (std::clamp(attemptsLeft, 0, 15)));
     }
 
-    // --- GET RESPONSE and STATUS -----------------------------------------
+    // --- GET RESPONSE, STATUS, SLEEP -----------------------------------------
 
     Bytes getResponse(std::optional<Bytes> pending) {
         if (!isCase2()) {
             return statusOnly(kWrongLength);
         }
-        if (p1() != 0 || p2() != 0) {
+        if (!parametersAreZero()) {
             return statusOnly(kWrongParameters);
         }
         if (!pending.has_value()) {
@@ -326,7 +445,7 @@ class CommandProcessor {
         if (!isCase2()) {
             return statusOnly(kWrongLength);
         }
-        if (p1() != 0 || p2() != 0) {
+        if (!parametersAreZero()) {
             return statusOnly(kWrongParameters);
         }
         const Bytes data = directoryResponse(*currentDirectory());
@@ -337,31 +456,34 @@ class CommandProcessor {
         return dataAndStatus(ByteView(data).first(wanted));
     }
 
+    // A Phase 1 command that Phase 2 cards still answer, changing nothing.
+    Bytes sleep() {
+        if (!isCase2() || p3() != 0) {
+            return statusOnly(kWrongLength);
+        }
+        if (!parametersAreZero()) {
+            return statusOnly(kWrongParameters);
+        }
+        return statusOnly(kOk);
+    }
+
     // --- Transparent files ---------------------------------------------------
+
+    std::size_t offset() const { return static_cast<std::size_t>(p1()) << 8 | p2(); }
 
     // Checks shared by READ and UPDATE BINARY; returns the refusal, if any.
     std::optional<Bytes> checkBinary(SimFile*& file, Access SimFile::*access, std::size_t length) {
-        file = currentElementaryFile();
-        if (file == nullptr) {
-            return statusOnly(kNoEfSelected);
+        if (auto refusal = checkElementaryFile(file, {FileKind::kTransparent}, access)) {
+            return refusal;
         }
-        if (file->kind != FileKind::kTransparent) {
-            return statusOnly(kWrongFileType);
-        }
-        if (!allowed(file->*access)) {
-            return statusOnly(kAccessNotFulfilled);
-        }
-        const std::size_t offset = static_cast<std::size_t>(p1()) << 8 | p2();
-        if (offset >= file->data.size()) {
+        if (offset() >= file->data.size()) {
             return statusOnly(kWrongParameters);
         }
-        if (offset + length > file->data.size()) {
-            return wrongLength(file->data.size() - offset);
+        if (offset() + length > file->data.size()) {
+            return wrongLength(file->data.size() - offset());
         }
         return std::nullopt;
     }
-
-    std::size_t offset() const { return static_cast<std::size_t>(p1()) << 8 | p2(); }
 
     Bytes readBinary() {
         if (!isCase2()) {
@@ -388,33 +510,53 @@ class CommandProcessor {
         return statusOnly(kOk);
     }
 
-    // --- Linear fixed files (absolute mode only) ------------------------------
+    // --- Record files (GSM 11.11 8.4, 8.5, 8.6, 8.7) --------------------------
 
-    std::optional<Bytes> checkRecord(SimFile*& file, Access SimFile::*access) {
-        file = currentElementaryFile();
-        if (file == nullptr) {
-            return statusOnly(kNoEfSelected);
+    // The record (from 1) a READ or UPDATE RECORD addresses, or the refusal.
+    // Next and previous move the record pointer; a cyclic file wraps round,
+    // a linear fixed one stops at its ends (94 02, pointer unchanged).
+    std::variant<std::size_t, std::uint16_t> addressRecord(const SimFile& file) {
+        const std::size_t count = file.recordCount();
+        const std::size_t pointer = state_.recordPointer;
+        const bool cyclic = file.kind == FileKind::kCyclic;
+        if (count == 0) {
+            return kOutOfRange;
         }
-        if (file->kind != FileKind::kLinearFixed) {
-            return statusOnly(kWrongFileType);
+        switch (p2()) {
+            case kAbsoluteRecord:
+                if (p1() == 0) {
+                    return pointer == 0 ? std::variant<std::size_t, std::uint16_t>(kOutOfRange)
+                                        : pointer;
+                }
+                if (p1() > count) {
+                    return kOutOfRange;
+                }
+                return std::size_t{p1()};
+            case kNextRecord:
+                if (pointer == 0) {
+                    return state_.recordPointer = 1;
+                }
+                if (pointer == count) {
+                    return cyclic ? state_.recordPointer = 1
+                                  : std::variant<std::size_t, std::uint16_t>(kOutOfRange);
+                }
+                return state_.recordPointer = pointer + 1;
+            case kPreviousRecord:
+                if (pointer == 0) {
+                    return state_.recordPointer = count;
+                }
+                if (pointer == 1) {
+                    return cyclic ? state_.recordPointer = count
+                                  : std::variant<std::size_t, std::uint16_t>(kOutOfRange);
+                }
+                return state_.recordPointer = pointer - 1;
+            default:
+                return kWrongParameters;
         }
-        if (!allowed(file->*access)) {
-            return statusOnly(kAccessNotFulfilled);
-        }
-        if (p2() != 0x04) {
-            return statusOnly(kWrongParameters);
-        }
-        if (p1() == 0 || p1() > file->recordCount()) {
-            return statusOnly(kOutOfRange);
-        }
-        if (p3() != file->recordLength) {
-            return wrongLength(file->recordLength);
-        }
-        return std::nullopt;
     }
 
-    std::size_t recordStart(const SimFile& file) const {
-        return static_cast<std::size_t>(p1() - 1) * file.recordLength;
+    static ByteView recordOf(const SimFile& file, std::size_t record) {
+        return ByteView(file.data).subspan((record - 1) * file.recordLength, file.recordLength);
     }
 
     Bytes readRecord() {
@@ -422,10 +564,21 @@ class CommandProcessor {
             return statusOnly(kWrongLength);
         }
         SimFile* file = nullptr;
-        if (auto refusal = checkRecord(file, &SimFile::readAccess)) {
+        if (auto refusal = checkElementaryFile(file, {FileKind::kLinearFixed, FileKind::kCyclic},
+                                               &SimFile::readAccess)) {
             return *refusal;
         }
-        return dataAndStatus(ByteView(file->data).subspan(recordStart(*file), file->recordLength));
+        if (p2() != kAbsoluteRecord && p2() != kNextRecord && p2() != kPreviousRecord) {
+            return statusOnly(kWrongParameters);
+        }
+        if (p3() != file->recordLength) {
+            return wrongLength(file->recordLength);
+        }
+        const auto record = addressRecord(*file);
+        if (const auto* refusal = std::get_if<std::uint16_t>(&record)) {
+            return statusOnly(*refusal);
+        }
+        return dataAndStatus(recordOf(*file, std::get<std::size_t>(record)));
     }
 
     Bytes updateRecord() {
@@ -433,59 +586,295 @@ class CommandProcessor {
             return statusOnly(kWrongLength);
         }
         SimFile* file = nullptr;
-        if (auto refusal = checkRecord(file, &SimFile::updateAccess)) {
+        if (auto refusal = checkElementaryFile(file, {FileKind::kLinearFixed, FileKind::kCyclic},
+                                               &SimFile::updateAccess)) {
             return *refusal;
         }
-        std::copy(body().begin(), body().end(),
-                  file->data.begin() + static_cast<std::ptrdiff_t>(recordStart(*file)));
+        // A cyclic file is only ever written in previous mode, into its oldest record.
+        const bool cyclic = file->kind == FileKind::kCyclic;
+        const bool modeAllowed =
+            cyclic ? p2() == kPreviousRecord
+                   : (p2() == kAbsoluteRecord || p2() == kNextRecord || p2() == kPreviousRecord);
+        if (!modeAllowed) {
+            return statusOnly(kWrongParameters);
+        }
+        if (p3() != file->recordLength) {
+            return wrongLength(file->recordLength);
+        }
+        if (cyclic) {
+            pushCyclicRecord(*file, body());
+            return statusOnly(kOk);
+        }
+        const auto record = addressRecord(*file);
+        if (const auto* refusal = std::get_if<std::uint16_t>(&record)) {
+            return statusOnly(*refusal);
+        }
+        std::copy(
+            body().begin(), body().end(),
+            file->data.begin() + static_cast<std::ptrdiff_t>((std::get<std::size_t>(record) - 1) *
+                                                             file->recordLength));
         return statusOnly(kOk);
     }
 
-    // --- CHV1 ------------------------------------------------------------------
+    // The oldest record of a cyclic file takes `record` and becomes record 1,
+    // where the record pointer then stands (GSM 11.11 8.4, 8.7).
+    void pushCyclicRecord(SimFile& file, ByteView record) {
+        if (file.recordCount() == 0) {
+            return;
+        }
+        file.data.resize(file.data.size() - file.recordLength);
+        file.data.insert(file.data.begin(), record.begin(), record.end());
+        state_.recordPointer = 1;
+    }
 
-    Bytes verifyChv() {
+    Bytes seek() {
         if (!hasBodyOfP3()) {
             return statusOnly(kWrongLength);
         }
-        if (p1() != 0 || p2() != 0x01) {
+        SimFile* file = nullptr;
+        if (auto refusal =
+                checkElementaryFile(file, {FileKind::kLinearFixed}, &SimFile::readAccess)) {
+            return *refusal;
+        }
+        const std::uint8_t type = p2() >> 4;  // 0: type 1, 1: type 2
+        const std::uint8_t mode = p2() & 0x0F;
+        if (p1() != 0 || type > 1 || mode > 3) {
             return statusOnly(kWrongParameters);
         }
-        if (p3() != kCodeLength) {
-            return statusOnly(kWrongLength | kCodeLength);
+        if (p3() == 0 || p3() > file->recordLength) {
+            return wrongLength(file->recordLength);
         }
-        Chv& chv = image_.chv1;
-        if (!chv.enabled) {
-            return statusOnly(kChvContradiction);
+        const std::size_t count = file->recordCount();
+        const std::size_t pointer = state_.recordPointer;
+        // Modes: 0 from the first record forward, 1 from the last backward,
+        // 2 forward from the record after the pointer, 3 backward from the one before.
+        const bool forward = mode == 0 || mode == 2;
+        std::size_t from = 0;
+        if (mode == 0) {
+            from = 1;
+        } else if (mode == 1) {
+            from = count;
+        } else if (mode == 2) {
+            from = pointer + 1;
+        } else {
+            from = pointer == 0 ? count : pointer - 1;
         }
+        for (std::size_t r = from; r >= 1 && r <= count; r = forward ? r + 1 : r - 1) {
+            const ByteView record = recordOf(*file, r);
+            if (std::equal(body().begin(), body().end(), record.begin())) {
+                state_.recordPointer = r;
+                if (type == 0) {
+                    return statusOnly(kOk);
+                }
+                return respondLater(Bytes{static_cast<std::uint8_t>(r)});
+            }
+        }
+        return statusOnly(kFileNotFound);
+    }
+
+    Bytes increase() {
+        if (!hasBodyOfP3()) {
+            return statusOnly(kWrongLength);
+        }
+        if (!parametersAreZero()) {
+            return statusOnly(kWrongParameters);
+        }
+        if (p3() != kIncreaseLength) {
+            return wrongLength(kIncreaseLength);
+        }
+        SimFile* file = nullptr;
+        if (auto refusal =
+                checkElementaryFile(file, {FileKind::kCyclic}, &SimFile::increaseAccess)) {
+            return *refusal;
+        }
+        if (file->recordCount() == 0 || file->recordLength < kIncreaseLength) {
+            return statusOnly(kWrongFileType);
+        }
+        // Record 1 (the last written) plus the value, as big-endian numbers.
+        Bytes sum(recordOf(*file, 1).begin(), recordOf(*file, 1).end());
+        unsigned carry = 0;
+        for (std::size_t i = 0; i < sum.size(); ++i) {
+            const std::size_t at = sum.size() - 1 - i;
+            const unsigned add = i < kIncreaseLength ? body()[kIncreaseLength - 1 - i] : 0u;
+            const unsigned total = sum[at] + add + carry;
+            sum[at] = static_cast<std::uint8_t>(total);
+            carry = total >> 8;
+        }
+        if (carry != 0) {
+            return statusOnly(kIncreaseOverflow);
+        }
+        pushCyclicRecord(*file, sum);
+        Bytes answer = sum;
+        answer.insert(answer.end(), body().begin(), body().end());
+        return respondLater(std::move(answer));
+    }
+
+    // --- INVALIDATE and REHABILITATE -----------------------------------------
+
+    Bytes setInvalidated(bool invalidated, Access SimFile::*access) {
+        if (!isCase2() || p3() != 0) {
+            return statusOnly(kWrongLength);
+        }
+        if (!parametersAreZero()) {
+            return statusOnly(kWrongParameters);
+        }
+        SimFile* file = currentElementaryFile();
+        if (file == nullptr) {
+            return statusOnly(kNoEfSelected);
+        }
+        if (auto refusal = accessRefusal(file->*access)) {
+            return statusOnly(*refusal);
+        }
+        file->invalidated = invalidated;
+        return statusOnly(kOk);
+    }
+
+    // --- RUN GSM ALGORITHM ---------------------------------------------------
+
+    Bytes runGsmAlgorithm() {
+        if (!hasBodyOfP3()) {
+            return statusOnly(kWrongLength);
+        }
+        if (!parametersAreZero()) {
+            return statusOnly(kWrongParameters);
+        }
+        if (p3() != kRandLength) {
+            return wrongLength(kRandLength);
+        }
+        if (state_.directoryPath != std::vector<std::uint16_t>{kDfGsm}) {
+            return statusOnly(kFileNotFound);
+        }
+        if (auto refusal = accessRefusal(Access::kChv1)) {
+            return statusOnly(*refusal);
+        }
+        return respondLater(runTestAlgorithm(image_.ki.empty() ? defaultKi() : image_.ki, body()));
+    }
+
+    // --- CHV commands (GSM 11.11 8.9 to 8.13) ----------------------------------
+
+    // The CHV P2 names (01 CHV1, 02 CHV2), or nullptr.
+    Chv* chvOf(std::uint8_t reference) {
+        if (reference == 0x01) {
+            return &image_.chv1;
+        }
+        if (reference == 0x02 && image_.chv2.has_value()) {
+            return &*image_.chv2;
+        }
+        return nullptr;
+    }
+
+    bool& verifiedFlag(std::uint8_t reference) {
+        return reference == 0x02 ? state_.chv2Verified : state_.chv1Verified;
+    }
+
+    // Length and parameter checks of the CHV commands. `references` lists the
+    // P2 values the command takes; 00 in it means P2 = 00 stands for CHV1.
+    std::optional<Bytes> checkChvCommand(std::initializer_list<std::uint8_t> references,
+                                         std::size_t dataLength) {
+        if (!hasBodyOfP3()) {
+            return statusOnly(kWrongLength);
+        }
+        const bool knownReference =
+            std::find(references.begin(), references.end(), p2()) != references.end();
+        if (p1() != 0 || !knownReference) {
+            return statusOnly(kWrongParameters);
+        }
+        if (p3() != dataLength) {
+            return wrongLength(dataLength);
+        }
+        if (p2() == 0x02 && !image_.chv2.has_value()) {
+            return statusOnly(kNoChvInitialised);
+        }
+        return std::nullopt;
+    }
+
+    // Compares a presented code; a wrong one costs an attempt and closes the
+    // CHV, the right one restores the counter and opens it.
+    std::optional<Bytes> presentCode(Chv& chv, bool& verified, ByteView code) {
         if (chv.attemptsLeft <= 0) {
             return statusOnly(kChvBlocked);
         }
-        if (codeMatches(body(), chv.pin)) {
-            chv.attemptsLeft = chv.maxAttempts;
-            state_.chv1Verified = true;
-            return statusOnly(kOk);
+        if (!codeMatches(code, chv.pin)) {
+            verified = false;
+            --chv.attemptsLeft;
+            return statusOnly(chv.attemptsLeft == 0 ? kChvBlocked : kAccessNotFulfilled);
         }
-        state_.chv1Verified = false;
-        --chv.attemptsLeft;
-        return statusOnly(chv.attemptsLeft == 0 ? kChvBlocked : kAccessNotFulfilled);
+        chv.attemptsLeft = chv.maxAttempts;
+        verified = true;
+        return std::nullopt;
     }
 
-    Bytes unblockChv() {
-        if (!hasBodyOfP3()) {
-            return statusOnly(kWrongLength);
+    // CHV1 checks that CHV1 is enabled for VERIFY and CHANGE; CHV2 is never disabled.
+    bool disabledForUse(std::uint8_t reference) const {
+        return reference == 0x01 && !image_.chv1.enabled;
+    }
+
+    Bytes verifyChv() {
+        if (auto refusal = checkChvCommand({0x01, 0x02}, kCodeLength)) {
+            return *refusal;
         }
-        if (p1() != 0 || p2() != 0x00) {
+        if (disabledForUse(p2())) {
+            return statusOnly(kChvContradiction);
+        }
+        if (auto refusal = presentCode(*chvOf(p2()), verifiedFlag(p2()), body())) {
+            return *refusal;
+        }
+        return statusOnly(kOk);
+    }
+
+    Bytes changeChv() {
+        if (auto refusal = checkChvCommand({0x01, 0x02}, 2 * kCodeLength)) {
+            return *refusal;
+        }
+        if (disabledForUse(p2())) {
+            return statusOnly(kChvContradiction);
+        }
+        Chv& chv = *chvOf(p2());
+        if (chv.attemptsLeft <= 0) {
+            return statusOnly(kChvBlocked);
+        }
+        const std::optional<std::string> replacement = newCode(body().subspan(kCodeLength));
+        if (!replacement.has_value()) {
             return statusOnly(kWrongParameters);
         }
-        if (p3() != 2 * kCodeLength) {
-            return statusOnly(kWrongLength | (2 * kCodeLength));
+        if (auto refusal = presentCode(chv, verifiedFlag(p2()), body().first(kCodeLength))) {
+            return *refusal;
+        }
+        chv.pin = *replacement;
+        return statusOnly(kOk);
+    }
+
+    // DISABLE and ENABLE CHV work on CHV1 only.
+    Bytes switchChv1(bool enable) {
+        if (auto refusal = checkChvCommand({0x01}, kCodeLength)) {
+            return *refusal;
         }
         Chv& chv = image_.chv1;
+        if (chv.enabled == enable) {
+            return statusOnly(kChvContradiction);
+        }
+        if (auto refusal = presentCode(chv, state_.chv1Verified, body())) {
+            return *refusal;
+        }
+        chv.enabled = enable;
+        return statusOnly(kOk);
+    }
+
+    Bytes disableChv() { return switchChv1(false); }
+    Bytes enableChv() { return switchChv1(true); }
+
+    Bytes unblockChv() {
+        // P2 = 00 unblocks CHV1, 02 CHV2.
+        if (auto refusal = checkChvCommand({0x00, 0x02}, 2 * kCodeLength)) {
+            return *refusal;
+        }
+        const std::uint8_t reference = p2() == 0x00 ? 0x01 : 0x02;
+        Chv& chv = *chvOf(reference);
         if (chv.pukAttemptsLeft <= 0) {
             return statusOnly(kChvBlocked);
         }
-        const std::optional<std::string> newPin = codeDigits(body().subspan(kCodeLength));
-        if (!newPin.has_value() || newPin->size() < 4) {
+        const std::optional<std::string> replacement = newCode(body().subspan(kCodeLength));
+        if (!replacement.has_value()) {
             return statusOnly(kWrongParameters);
         }
         if (!codeMatches(body().first(kCodeLength), chv.puk)) {
@@ -493,10 +882,10 @@ class CommandProcessor {
             return statusOnly(chv.pukAttemptsLeft == 0 ? kChvBlocked : kAccessNotFulfilled);
         }
         chv.pukAttemptsLeft = kPukMaxAttempts;
-        chv.pin = *newPin;
+        chv.pin = *replacement;
         chv.attemptsLeft = chv.maxAttempts;
         chv.enabled = true;
-        state_.chv1Verified = true;
+        verifiedFlag(reference) = true;
         return statusOnly(kOk);
     }
 
@@ -599,6 +988,47 @@ std::uint16_t SimCard::currentElementaryFile() const {
 
 bool SimCard::chv1Verified() const {
     return impl_->card.chv1Verified;
+}
+
+bool SimCard::chv2Verified() const {
+    return impl_->card.chv2Verified;
+}
+
+std::size_t SimCard::recordPointer() const {
+    return impl_->card.recordPointer;
+}
+
+Bytes defaultKi() {
+    Bytes ki(kRandLength);
+    for (std::size_t i = 0; i < ki.size(); ++i) {
+        ki[i] = static_cast<std::uint8_t>(i);
+    }
+    return ki;
+}
+
+namespace {
+std::uint8_t rotateLeft(std::uint8_t value, int bits) {
+    return static_cast<std::uint8_t>(value << bits | value >> (8 - bits));
+}
+}  // namespace
+
+Bytes runTestAlgorithm(ByteView ki, ByteView rand) {
+    std::array<std::uint8_t, kRandLength> mixed{};
+    for (std::size_t i = 0; i < mixed.size(); ++i) {
+        const std::uint8_t k = i < ki.size() ? ki[i] : 0;
+        const std::uint8_t r = i < rand.size() ? rand[i] : 0;
+        mixed[i] = static_cast<std::uint8_t>(k ^ r);
+    }
+    Bytes out;
+    for (std::size_t j = 0; j < kSresLength; ++j) {
+        out.push_back(static_cast<std::uint8_t>(mixed[j] ^ rotateLeft(mixed[j + 4], 1) ^
+                                                rotateLeft(mixed[j + 8], 2) ^
+                                                rotateLeft(mixed[j + 12], 3)));
+    }
+    for (std::size_t j = 0; j < kKcLength; ++j) {
+        out.push_back(static_cast<std::uint8_t>(mixed[j] + mixed[j + 8]));
+    }
+    return out;
 }
 
 std::vector<std::string> SimCard::commandsHex() const {

@@ -20,8 +20,11 @@ struct Exchange {
 };
 
 // A GSM 11.11 SIM: file tree, selection rules, GET RESPONSE data (9.2.1),
-// READ/UPDATE BINARY and RECORD, VERIFY CHV, with the real status words for
-// every refusal. Everything sent is logged; faults can be injected.
+// every command of chapter 9 (binary, record and cyclic files, SEEK,
+// INCREASE, the CHV commands for CHV1 and CHV2, INVALIDATE, REHABILITATE,
+// RUN GSM ALGORITHM with a test algorithm, SLEEP), the access conditions of
+// every file, with the real status words for every refusal. Everything sent
+// is logged; faults can be injected.
 class SimCard : public VirtualCard {
   public:
     explicit SimCard(CardImage image);
@@ -43,6 +46,9 @@ class SimCard : public VirtualCard {
     // 0 when no EF is selected.
     std::uint16_t currentElementaryFile() const;
     bool chv1Verified() const;
+    bool chv2Verified() const;
+    // The record pointer in the current EF, from 1; 0 when not set.
+    std::size_t recordPointer() const;
 
     const std::vector<Exchange>& log() const { return log_; }
     // The commands sent so far, as spaced upper-case hex.
@@ -71,5 +77,15 @@ class SimCard : public VirtualCard {
     // faults) lives in the implementation file.
     std::shared_ptr<Impl> impl_;
 };
+
+// The Ki of images that give none: 00 01 02 ... 0F.
+Bytes defaultKi();
+
+// The simulator's stand-in for an operator's A3/A8 (GSM 11.11 8.16), a plain
+// mixing for tests with no secret in it: m = Ki XOR RAND (16 bytes);
+// SRES[j] = m[j] ^ rotl(m[j+4], 1) ^ rotl(m[j+8], 2) ^ rotl(m[j+12], 3)
+// (j < 4, rotl an 8-bit left rotation); Kc[j] = m[j] + m[j+8] mod 256
+// (j < 8). Returns SRES followed by Kc, 12 bytes.
+Bytes runTestAlgorithm(ByteView ki, ByteView rand);
 
 }  // namespace zrn::sim

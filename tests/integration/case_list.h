@@ -1,7 +1,7 @@
 #pragma once
 
 // The end-to-end cases that every real stack runs: the Linux host through
-// pcscd and zrn-vcard against libzrn.so, and the Win32 host under Wine
+// pcscd and zrn-virtual-card against libzrn.so, and the Win32 host under Wine
 // against ZRN.dll. A case sees the library only through its seven exports
 // and the reader only through CardStack, so the same code serves both.
 

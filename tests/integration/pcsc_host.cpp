@@ -1,5 +1,5 @@
 // The end-to-end cases through the real Linux PC/SC stack: pcscd with the
-// vpcd reader, zrn-vcard as the card, and the built libzrn.so loaded afresh
+// vpcd reader, zrn-virtual-card as the card, and the built libzrn.so loaded afresh
 // for every case, as a host application would load it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -60,7 +60,7 @@ SharedStack& sharedStack() {
     static SharedStack shared = [] {
         SharedStack s;
         try {
-            s.stack = std::make_unique<PcscStack>(ZRN_VCARD_PATH);
+            s.stack = std::make_unique<PcscStack>(ZRN_VIRTUAL_CARD_PATH);
             std::printf("[ STACK    ] %s\n", s.stack->describe().c_str());
         } catch (const std::exception& e) {
             s.unavailable = e.what();

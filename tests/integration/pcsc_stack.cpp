@@ -142,7 +142,7 @@ struct PrivateRun {
 
 }  // namespace
 
-PcscStack::PcscStack(std::string vcardPath) : vcardPath_(std::move(vcardPath)) {
+PcscStack::PcscStack(std::string virtualCardPath) : virtualCardPath_(std::move(virtualCardPath)) {
     dir_ = makeTemporaryDirectory();
     try {
         startDaemon();
@@ -163,7 +163,7 @@ PcscStack::~PcscStack() {
     if (connected_) {
         SCardDisconnect(card_, SCARD_LEAVE_CARD);
     }
-    vcard_.reset();
+    virtualCard_.reset();
     if (haveContext_) {
         SCardReleaseContext(context_);
     }
@@ -178,7 +178,7 @@ std::string PcscStack::describe() const {
 
 void PcscStack::fail(const std::string& what) const {
     throw StackError(what + "\n  pcscd log:\n" + tailOf(dir_ + "/pcscd.log") +
-                     "  zrn-vcard log:\n" + tailOf(dir_ + "/vcard.log"));
+                     "  zrn-virtual-card log:\n" + tailOf(dir_ + "/virtual_card.log"));
 }
 
 void PcscStack::startDaemon() {
@@ -307,8 +307,8 @@ bool PcscStack::awaitReaderState(DWORD wanted, milliseconds timeout) {
         } else if (rv != SCARD_E_TIMEOUT) {
             fail("SCardGetStatusChange: " + pcscHex(rv));
         }
-        if (vcard_ && wanted == SCARD_STATE_PRESENT && !vcard_->running()) {
-            fail("zrn-vcard ended before the reader saw the card");
+        if (virtualCard_ && wanted == SCARD_STATE_PRESENT && !virtualCard_->running()) {
+            fail("zrn-virtual-card ended before the reader saw the card");
         }
         if (pcscd_->poll()) {
             fail("pcscd ended");
@@ -318,24 +318,24 @@ bool PcscStack::awaitReaderState(DWORD wanted, milliseconds timeout) {
 }
 
 ZRN_CARD_HANDLE PcscStack::insert(const sim::CardImage& image) {
-    if (vcard_) {
+    if (virtualCard_) {
         fail("a card is already in the reader");
     }
     // The next card must not meet the reader still holding the last one.
     if (awaitingRemoval_) {
         if (!awaitReaderState(SCARD_STATE_EMPTY, milliseconds(5000))) {
-            fail("the reader still reports the last card after its zrn-vcard ended");
+            fail("the reader still reports the last card after its zrn-virtual-card ended");
         }
         awaitingRemoval_ = false;
     }
     const std::string imagePath = dir_ + "/card.json";
     sim::saveImage(image, imagePath);
-    vcard_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{vcardPath_, "--port", std::to_string(port_), "--save", "--log",
+    virtualCard_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{virtualCardPath_, "--port", std::to_string(port_), "--save", "--log",
                                  dir_ + "/apdu.log", "--wait", "5", imagePath},
-        dir_ + "/vcard.log");
+        dir_ + "/virtual_card.log");
     if (!awaitReaderState(SCARD_STATE_PRESENT, milliseconds(10000))) {
-        fail("the reader does not see the card of zrn-vcard");
+        fail("the reader does not see the card of zrn-virtual-card");
     }
     DWORD protocol = 0;
     const LONG rv = SCardConnect(context_, reader_.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0,
@@ -351,7 +351,7 @@ ZRN_CARD_HANDLE PcscStack::insert(const sim::CardImage& image) {
 }
 
 sim::CardImage PcscStack::remove() {
-    if (!vcard_) {
+    if (!virtualCard_) {
         fail("no card in the reader");
     }
     if (connected_) {
@@ -360,10 +360,10 @@ sim::CardImage PcscStack::remove() {
             fail("SCardDisconnect: " + pcscHex(rv));
         }
     }
-    const int status = vcard_->stop();
-    vcard_.reset();
+    const int status = virtualCard_->stop();
+    virtualCard_.reset();
     if (status != 0) {
-        fail("zrn-vcard ended with status " + std::to_string(status));
+        fail("zrn-virtual-card ended with status " + std::to_string(status));
     }
     awaitingRemoval_ = true;
     return sim::loadImage(dir_ + "/card.json");

@@ -19,7 +19,7 @@ class StackUnavailable : public std::runtime_error {
 };
 
 // The real Linux stack: a pcscd of the tests' own with the vpcd reader
-// driver on a free port, zrn-vcard as the card, pcsc-lite as the host's
+// driver on a free port, zrn-virtual-card as the card, pcsc-lite as the host's
 // PC/SC interface.
 //
 // pcscd always serves /run/pcscd/pcscd.comm. To stay out of the way of a
@@ -31,7 +31,7 @@ class PcscStack final : public CardStack {
   public:
     // Throws StackUnavailable when pcscd, the vpcd driver or a socket of its
     // own cannot be had, StackError when pcscd starts but does not serve.
-    explicit PcscStack(std::string vcardPath);
+    explicit PcscStack(std::string virtualCardPath);
     ~PcscStack() override;
 
     ZRN_CARD_HANDLE insert(const sim::CardImage& image) override;
@@ -39,6 +39,8 @@ class PcscStack final : public CardStack {
 
     // One line for logs: how the daemon runs and where.
     std::string describe() const;
+    // The vpcd reader's name as pcscd lists it, for other PC/SC clients.
+    const std::string& readerName() const { return reader_; }
 
   private:
     void startDaemon();
@@ -51,7 +53,7 @@ class PcscStack final : public CardStack {
     bool awaitReaderState(DWORD wanted, std::chrono::milliseconds timeout);
     [[noreturn]] void fail(const std::string& what) const;
 
-    std::string vcardPath_;
+    std::string virtualCardPath_;
     std::string pcscdPath_;
     std::string dir_;
     std::string socketPath_;
@@ -59,7 +61,7 @@ class PcscStack final : public CardStack {
     std::string reader_;
     int port_ = 0;
     std::unique_ptr<ChildProcess> pcscd_;
-    std::unique_ptr<ChildProcess> vcard_;
+    std::unique_ptr<ChildProcess> virtualCard_;
     SCARDCONTEXT context_ = 0;
     bool haveContext_ = false;
     SCARDHANDLE card_ = 0;

@@ -200,12 +200,12 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"ChildWithParentId",
                       FILE_ENTRY("{\"path\": \"3F00/7F10/7F10\", \"kind\": \"df\"}"),
                       "cannot be selected"},
-        MalformedCase{"UnknownKind", FILE_ENTRY("{\"path\": \"3F00/6F3A\", \"kind\": \"cyclic\"}"),
+        MalformedCase{"UnknownKind", FILE_ENTRY("{\"path\": \"3F00/6F3A\", \"kind\": \"bertlv\"}"),
                       "unknown kind"},
         MalformedCase{"NoKind", FILE_ENTRY("{\"path\": \"3F00/6F3A\"}"), "\"kind\""},
         MalformedCase{
             "BadAccess",
-            FILE_ENTRY("{\"path\": \"3F00/6F3A\", \"kind\": \"transparent\", \"read\": \"chv2\"}"),
+            FILE_ENTRY("{\"path\": \"3F00/6F3A\", \"kind\": \"transparent\", \"read\": \"chv3\"}"),
             "unknown access condition"},
         MalformedCase{
             "DataNotHex",

@@ -2,11 +2,12 @@
 
 #include <optional>
 #include <ostream>
+#include <string>
 
 #include "channel/bytes.h"
 #include "sim/sim_card.h"
 
-namespace zrn::vcard {
+namespace zrn::virtual_card {
 
 // What the virtual card does with each message of the vpcd driver: a 1-byte
 // message is a control (power off, power on, reset, send the ATR), anything
@@ -39,8 +40,12 @@ class CardServer {
     std::size_t commands_ = 0;
 };
 
+// A command as the log shows it: the codes sent by VERIFY, CHANGE, DISABLE,
+// ENABLE and UNBLOCK CHV are masked ("**" a byte), their header kept.
+std::string commandForLog(ByteView apdu);
+
 // The ATR a card image is served with: its own, or the simulator's default
 // T=0 SIM ATR when the image carries none.
 Bytes servedAtr(const sim::CardImage& image);
 
-}  // namespace zrn::vcard
+}  // namespace zrn::virtual_card

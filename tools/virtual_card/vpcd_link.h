@@ -8,7 +8,7 @@
 
 #include "channel/bytes.h"
 
-namespace zrn::vcard {
+namespace zrn::virtual_card {
 
 // The TCP connection to the vpcd reader driver, which listens for its virtual
 // card. Every message in either direction is a 2-byte big-endian length
@@ -53,4 +53,4 @@ class VpcdLink {
     const volatile sig_atomic_t* stopRequested_;
 };
 
-}  // namespace zrn::vcard
+}  // namespace zrn::virtual_card

@@ -1,4 +1,4 @@
-#include "tools/vcard/vpcd_link.h"
+#include "tools/virtual_card/vpcd_link.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace zrn::vcard {
+namespace zrn::virtual_card {
 
 namespace {
 
@@ -173,4 +173,4 @@ void VpcdLink::send(ByteView message) {
     }
 }
 
-}  // namespace zrn::vcard
+}  // namespace zrn::virtual_card

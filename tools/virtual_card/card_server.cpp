@@ -1,14 +1,45 @@
-#include "tools/vcard/card_server.h"
+#include "tools/virtual_card/card_server.h"
 
 #include "sim/card_builder.h"
 
-namespace zrn::vcard {
+namespace zrn::virtual_card {
 
 namespace {
 // Answer to a command the card model could not answer at all (its transport
 // failed): "technical problem, no precise diagnosis" (GSM 11.11 9.4.1).
 const Bytes kTechnicalProblem{0x6F, 0x00};
+
+constexpr std::size_t kHeaderLength = 5;
+
+// Commands whose data are secret codes (GSM 11.11 9.2): VERIFY, CHANGE,
+// DISABLE, ENABLE and UNBLOCK CHV.
+bool carriesSecretCode(ByteView apdu) {
+    if (apdu.size() <= kHeaderLength) {
+        return false;
+    }
+    switch (apdu[1]) {
+        case 0x20:
+        case 0x24:
+        case 0x26:
+        case 0x28:
+        case 0x2C:
+            return true;
+        default:
+            return false;
+    }
+}
 }  // namespace
+
+std::string commandForLog(ByteView apdu) {
+    if (!carriesSecretCode(apdu)) {
+        return toHex(apdu);
+    }
+    std::string text = toHex(apdu.first(kHeaderLength));
+    for (std::size_t i = kHeaderLength; i < apdu.size(); ++i) {
+        text += " **";
+    }
+    return text;
+}
 
 Bytes servedAtr(const sim::CardImage& image) {
     return image.atr.empty() ? sim::defaultAtr() : image.atr;
@@ -50,7 +81,9 @@ std::optional<Bytes> CardServer::control(std::uint8_t code) {
 
 Bytes CardServer::command(ByteView apdu) {
     ++commands_;
-    logLine(">", apdu);
+    if (log_ != nullptr) {
+        *log_ << "> " << commandForLog(apdu) << std::endl;
+    }
     Bytes response;
     if (card_.transmit(apdu, response) != 0 || response.size() < 2) {
         response = kTechnicalProblem;
@@ -71,4 +104,4 @@ void CardServer::logNote(const char* note) {
     }
 }
 
-}  // namespace zrn::vcard
+}  // namespace zrn::virtual_card

@@ -1,4 +1,4 @@
-// zrn-vcard: puts a card image into the vpcd virtual reader of pcscd, so that
+// zrn-virtual-card: puts a card image into the vpcd virtual reader of pcscd, so that
 // any PC/SC host (and libzrn.so through it) can talk to a simulated SIM.
 #include <signal.h>
 
@@ -14,8 +14,8 @@
 
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
-#include "tools/vcard/card_server.h"
-#include "tools/vcard/vpcd_link.h"
+#include "tools/virtual_card/card_server.h"
+#include "tools/virtual_card/vpcd_link.h"
 
 namespace {
 
@@ -61,8 +61,8 @@ void saveImageSafely(const zrn::sim::CardImage& image, const std::string& path) 
     std::filesystem::rename(temporary, path);
 }
 
-std::string endReason(zrn::vcard::VpcdLink::Receive how) {
-    return how == zrn::vcard::VpcdLink::Receive::kClosed ? "the driver closed the connection"
+std::string endReason(zrn::virtual_card::VpcdLink::Receive how) {
+    return how == zrn::virtual_card::VpcdLink::Receive::kClosed ? "the driver closed the connection"
                                                          : "stopped by a signal";
 }
 
@@ -76,21 +76,21 @@ int serve(const Options& options) {
         if (!*log) {
             throw std::runtime_error("cannot write the APDU log " + options.log);
         }
-        *log << "# zrn-vcard " << options.image << std::endl;
+        *log << "# zrn-virtual-card " << options.image << std::endl;
     }
-    zrn::vcard::CardServer server(card, zrn::vcard::servedAtr(card.image()), log.get());
+    zrn::virtual_card::CardServer server(card, zrn::virtual_card::servedAtr(card.image()), log.get());
 
     const auto patience = std::chrono::milliseconds(static_cast<long>(options.wait * 1000.0));
-    auto how = zrn::vcard::VpcdLink::Receive::kInterrupted;
+    auto how = zrn::virtual_card::VpcdLink::Receive::kInterrupted;
     std::string failure;
     try {
-        auto link = zrn::vcard::VpcdLink::connectTo(options.host, options.port, patience, waitMask,
+        auto link = zrn::virtual_card::VpcdLink::connectTo(options.host, options.port, patience, waitMask,
                                                     gStopRequested);
-        std::cerr << "zrn-vcard: card inserted into the vpcd reader at " << options.host << ':'
+        std::cerr << "zrn-virtual-card: card inserted into the vpcd reader at " << options.host << ':'
                   << options.port << std::endl;
         zrn::Bytes message;
         while (!gStopRequested &&
-               (how = link.receive(message)) == zrn::vcard::VpcdLink::Receive::kMessage) {
+               (how = link.receive(message)) == zrn::virtual_card::VpcdLink::Receive::kMessage) {
             if (auto answer = server.handle(message)) {
                 link.send(*answer);
             }
@@ -108,10 +108,10 @@ int serve(const Options& options) {
         saveImageSafely(card.image(), savePath);
     }
     if (!failure.empty()) {
-        std::cerr << "zrn-vcard: " << failure << std::endl;
+        std::cerr << "zrn-virtual-card: " << failure << std::endl;
         return 1;
     }
-    std::cerr << "zrn-vcard: " << endReason(how) << " after " << server.commandsAnswered()
+    std::cerr << "zrn-virtual-card: " << endReason(how) << " after " << server.commandsAnswered()
               << " commands" << std::endl;
     return 0;
 }
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     try {
         return serve(options);
     } catch (const std::exception& e) {
-        std::cerr << "zrn-vcard: " << e.what() << std::endl;
+        std::cerr << "zrn-virtual-card: " << e.what() << std::endl;
         return 1;
     }
 }

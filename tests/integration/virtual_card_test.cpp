@@ -1,4 +1,4 @@
-// zrn-vcard against a stand-in for the vpcd reader driver: the test listens
+// zrn-virtual-card against a stand-in for the vpcd reader driver: the test listens
 // where the driver would and speaks its framing (length, then body, sent
 // apart as vpcd does).
 #include <arpa/inet.h>
@@ -124,10 +124,10 @@ class FakeDriver {
     int port_ = 0;
 };
 
-class VcardTest : public testing::Test {
+class VirtualCardTest : public testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "zrn-vcard-test-XXXXXX").string();
+        std::string pattern = (fs::temp_directory_path() / "zrn-virtual-card-test-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
         sim::StandardCardOptions options;
@@ -137,25 +137,25 @@ class VcardTest : public testing::Test {
         sim::saveImage(image_, path("card.json"));
     }
     void TearDown() override {
-        vcard_.reset();
+        virtualCard_.reset();
         fs::remove_all(dir_);
     }
 
     std::string path(const char* name) const { return (fs::path(dir_) / name).string(); }
 
     void start(std::vector<std::string> options, int port) {
-        std::vector<std::string> argv = {ZRN_VCARD_PATH, "--port", std::to_string(port)};
+        std::vector<std::string> argv = {ZRN_VIRTUAL_CARD_PATH, "--port", std::to_string(port)};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.push_back(path("card.json"));
-        vcard_ = std::make_unique<ChildProcess>(argv, path("vcard.log"));
+        virtualCard_ = std::make_unique<ChildProcess>(argv, path("virtual_card.log"));
     }
 
-    // Waits for zrn-vcard to end by itself; its exit status.
+    // Waits for zrn-virtual-card to end by itself; its exit status.
     int awaitExit() {
-        for (int i = 0; i < 1000 && vcard_->running(); ++i) {
+        for (int i = 0; i < 1000 && virtualCard_->running(); ++i) {
             usleep(5000);
         }
-        return vcard_->poll().value_or(-1000);
+        return virtualCard_->poll().value_or(-1000);
     }
 
     std::string log(const char* name) const {
@@ -167,10 +167,10 @@ class VcardTest : public testing::Test {
 
     std::string dir_;
     sim::CardImage image_;
-    std::unique_ptr<ChildProcess> vcard_;
+    std::unique_ptr<ChildProcess> virtualCard_;
 };
 
-TEST_F(VcardTest, AnswersTheAtrRequestWithTheImageAtr) {
+TEST_F(VirtualCardTest, AnswersTheAtrRequestWithTheImageAtr) {
     FakeDriver driver;
     start({}, driver.port());
     ASSERT_TRUE(driver.acceptCard());
@@ -178,7 +178,7 @@ TEST_F(VcardTest, AnswersTheAtrRequestWithTheImageAtr) {
     EXPECT_EQ(driver.receive(), image_.atr);
 }
 
-TEST_F(VcardTest, ControlsOtherThanTheAtrRequestGetNoAnswer) {
+TEST_F(VirtualCardTest, ControlsOtherThanTheAtrRequestGetNoAnswer) {
     FakeDriver driver;
     start({}, driver.port());
     ASSERT_TRUE(driver.acceptCard());
@@ -189,7 +189,7 @@ TEST_F(VcardTest, ControlsOtherThanTheAtrRequestGetNoAnswer) {
     EXPECT_EQ(driver.exchange("A0 A4 00 00 02 3F 00").at(0), 0x9F);
 }
 
-TEST_F(VcardTest, CommandsReachTheCardModel) {
+TEST_F(VirtualCardTest, CommandsReachTheCardModel) {
     struct Step {
         std::string command;
         std::string answer;
@@ -211,7 +211,7 @@ TEST_F(VcardTest, CommandsReachTheCardModel) {
     }
 }
 
-TEST_F(VcardTest, ResetAndPowerOffReturnTheCardToTheMasterFile) {
+TEST_F(VirtualCardTest, ResetAndPowerOffReturnTheCardToTheMasterFile) {
     FakeDriver driver;
     start({}, driver.port());
     ASSERT_TRUE(driver.acceptCard());
@@ -226,7 +226,7 @@ TEST_F(VcardTest, ResetAndPowerOffReturnTheCardToTheMasterFile) {
     }
 }
 
-TEST_F(VcardTest, SavesTheCardWhenTheDriverHangsUp) {
+TEST_F(VirtualCardTest, SavesTheCardWhenTheDriverHangsUp) {
     FakeDriver driver;
     start({"--save-as", path("out.json"), "--log", path("apdu.log")}, driver.port());
     ASSERT_TRUE(driver.acceptCard());
@@ -236,7 +236,7 @@ TEST_F(VcardTest, SavesTheCardWhenTheDriverHangsUp) {
     EXPECT_EQ(toHex(driver.exchange("A0 DC 01 04 1C " + toHex(record))), "90 00");
     driver.hangUp();
 
-    EXPECT_EQ(awaitExit(), 0) << log("vcard.log");
+    EXPECT_EQ(awaitExit(), 0) << log("virtual_card.log");
     const sim::CardImage saved = sim::loadImage(path("out.json"));
     EXPECT_EQ(saved.record({files::kTelecom, files::kAdn}, 0), record);
     EXPECT_EQ(sim::loadImage(path("card.json")), image_) << "--save-as must leave the image alone";
@@ -245,7 +245,41 @@ TEST_F(VcardTest, SavesTheCardWhenTheDriverHangsUp) {
     EXPECT_NE(apdus.find("< 90 00"), std::string::npos) << apdus;
 }
 
-TEST_F(VcardTest, EndsCleanlyOnSigtermAndSavesIntoTheImage) {
+TEST_F(VirtualCardTest, TheLogMasksTheCodesOfChvCommands) {
+    const std::string mask8 = "** ** ** ** ** ** ** **";
+    struct Secret {
+        const char* header;
+        const char* data;
+        std::string logged;
+    };
+    const Secret secrets[] = {
+        {"A0 20 00 01 08", "31 32 33 34 FF FF FF FF", "A0 20 00 01 08 " + mask8},  // VERIFY
+        {"A0 24 00 01 10", "31 32 33 34 FF FF FF FF 35 36 37 38 FF FF FF FF",
+         "A0 24 00 01 10 " + mask8 + " " + mask8},                                 // CHANGE
+        {"A0 26 00 01 08", "31 32 33 34 FF FF FF FF", "A0 26 00 01 08 " + mask8},  // DISABLE
+        {"A0 28 00 01 08", "31 32 33 34 FF FF FF FF", "A0 28 00 01 08 " + mask8},  // ENABLE
+        {"A0 2C 00 00 10", "31 32 33 34 35 36 37 38 31 32 33 34 FF FF FF FF",
+         "A0 2C 00 00 10 " + mask8 + " " + mask8},  // UNBLOCK
+    };
+    FakeDriver driver;
+    start({"--log", path("apdu.log")}, driver.port());
+    ASSERT_TRUE(driver.acceptCard());
+    for (const Secret& secret : secrets) {
+        EXPECT_EQ(driver.exchange(std::string(secret.header) + " " + secret.data).size(), 2u);
+    }
+    driver.exchange("A0 A4 00 00 02 7F 10");
+    driver.hangUp();
+    EXPECT_EQ(awaitExit(), 0) << log("virtual_card.log");
+
+    const std::string apdus = log("apdu.log");
+    for (const Secret& secret : secrets) {
+        EXPECT_NE(apdus.find("> " + secret.logged + "\n"), std::string::npos) << apdus;
+    }
+    EXPECT_EQ(apdus.find("31 32 33 34"), std::string::npos) << "a code reached the log:\n" << apdus;
+    EXPECT_NE(apdus.find("> A0 A4 00 00 02 7F 10\n"), std::string::npos) << apdus;
+}
+
+TEST_F(VirtualCardTest, EndsCleanlyOnSigtermAndSavesIntoTheImage) {
     FakeDriver driver;
     start({"--save"}, driver.port());
     ASSERT_TRUE(driver.acceptCard());
@@ -254,11 +288,11 @@ TEST_F(VcardTest, EndsCleanlyOnSigtermAndSavesIntoTheImage) {
     const Bytes record = sim::smsRecordBytes(0x01, Bytes{0x00});
     EXPECT_EQ(toHex(driver.exchange("A0 DC 02 04 B0 " + toHex(record))), "90 00");
 
-    EXPECT_EQ(vcard_->stop(), 0) << log("vcard.log");
+    EXPECT_EQ(virtualCard_->stop(), 0) << log("virtual_card.log");
     EXPECT_EQ(sim::loadImage(path("card.json")).record({files::kTelecom, files::kSms}, 1), record);
 }
 
-TEST_F(VcardTest, WaitsForTheDriverToListen) {
+TEST_F(VirtualCardTest, WaitsForTheDriverToListen) {
     int port = 0;
     {
         FakeDriver probe;  // a port that was free a moment ago
@@ -277,11 +311,12 @@ TEST_F(VcardTest, WaitsForTheDriverToListen) {
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 1), 0);
     pollfd waitFor{listener, POLLIN, 0};
-    EXPECT_EQ(poll(&waitFor, 1, 10000), 1) << "zrn-vcard gave up: " << log("vcard.log");
+    EXPECT_EQ(poll(&waitFor, 1, 10000), 1)
+        << "zrn-virtual-card gave up: " << log("virtual_card.log");
     close(listener);
 }
 
-TEST_F(VcardTest, FailsWhenNoDriverListens) {
+TEST_F(VirtualCardTest, FailsWhenNoDriverListens) {
     int port = 0;
     {
         FakeDriver probe;
@@ -289,7 +324,8 @@ TEST_F(VcardTest, FailsWhenNoDriverListens) {
     }
     start({"--wait", "0.2"}, port);
     EXPECT_EQ(awaitExit(), 1);
-    EXPECT_NE(log("vcard.log").find("cannot connect"), std::string::npos) << log("vcard.log");
+    EXPECT_NE(log("virtual_card.log").find("cannot connect"), std::string::npos)
+        << log("virtual_card.log");
 }
 
 }  // namespace
