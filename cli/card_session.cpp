@@ -10,17 +10,22 @@
 
 #include "channel/card_channel.h"
 #include "channel/file_map.h"
+#include "channel/transport.h"
+#include "cli/command_counter.h"
 #include "cli/errors.h"
 #include "cli/library_adapter.h"
 #include "library/geometry.h"
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
+#include "sim/virtual_card.h"
 
 namespace zrn::cli {
 
 namespace {
 
-constexpr std::uint16_t kIccidFile = 0x2FE2;
+// GSM 11.11 9.4.5: a wrong CHV with attempts left, and the last attempt spent.
+constexpr channel::StatusWord kWrongChv{0x98, 0x04};
+constexpr channel::StatusWord kChvBlocked{0x98, 0x40};
 constexpr std::size_t kSmsRecordLength = 176;
 constexpr const char* kNoCardAdvice =
     "To try the tool without a card, use the bundled sample card: "
@@ -149,8 +154,9 @@ std::optional<channel::FileInfo> recordFileInfo(int opened, std::uint8_t respons
 }  // namespace
 
 struct CardSession::Simulator {
-    explicit Simulator(sim::CardImage image) : card(std::move(image)) {}
+    explicit Simulator(sim::CardImage image) : card(std::move(image)), reader(card) {}
     sim::SimCard card;
+    sim::SimulatorTransport reader;
 };
 
 std::vector<ReaderInfo> listReaders() {
@@ -180,8 +186,8 @@ CardSession::~CardSession() {
     } catch (...) {
         // Reported by save() callers; a destructor must not throw.
     }
-    if (simulator_) {
-        sim::insertCard(nullptr);
+    if (counter_) {
+        channel::cardChannel().setTransport(previousTransport_);
     }
     if (handle_ != 0 && !simulated()) {
         SCardDisconnect(static_cast<SCARDHANDLE>(handle_), SCARD_LEAVE_CARD);
@@ -202,8 +208,13 @@ void CardSession::openSimulator(const SessionOptions& options) {
     simImage_ = options.simImage;
     source_ = "simulator: " + options.simImage;
     atr_ = simulator_->card.image().atr;
-    sim::insertCard(&simulator_->card);
     handle_ = sim::kSimulatedHandle;
+    useTransport(simulator_->reader);
+}
+
+void CardSession::useTransport(channel::Transport& base) {
+    counter_ = std::make_unique<CountingTransport>(base);
+    previousTransport_ = channel::cardChannel().setTransport(counter_.get());
 }
 
 void CardSession::openReader(const SessionOptions& options) {
@@ -251,6 +262,8 @@ void CardSession::openReader(const SessionOptions& options) {
     source_ = chosen->name;
     atr_ = chosen->atr;
     context_ = static_cast<long>(context.release());
+    pcsc_ = std::make_unique<channel::PcscTransport>();
+    useTransport(*pcsc_);
     channel::cardChannel().SetCardHandle(handle_);
 }
 
@@ -304,38 +317,31 @@ void CardSession::presentPin(const SessionOptions& options) {
         wipe(pin);
         fail(kExitPin, "a PIN is 4 to 8 digits; nothing was sent to the card");
     }
-    std::uint8_t command[13] = {0xA0, 0x20, 0x00, 0x01, 0x08};
-    std::memset(command + 5, 0xFF, 8);
-    std::memcpy(command + 5, pin.data(), pin.size());
+    const channel::Response answer = channel::cardChannel().verifyChv(1, channel::Apdu::chvBlock(pin));
     wipe(pin);
-    std::uint8_t response[2] = {};
-    std::uint32_t received = sizeof response;
-    const bool sent = channel::cardChannel().Transmit(command, sizeof command, response, &received);
-    std::memset(command, 0, sizeof command);
-    if (!sent || received < 2) {
+    if (!answer.delivered()) {
         fail(kExitCard, "the reader did not deliver the PIN to the card; check the reader");
     }
-    const unsigned sw = static_cast<unsigned>(response[0] << 8 | response[1]);
     const int attemptsBefore = chv_.attemptsLeft;
     readChvState();
     // The card's counter changed: a simulator image keeps it, as a card would.
     if (chv_.attemptsLeft != attemptsBefore && simulated()) {
         markWritten();
     }
-    if (sw == 0x9000) {
+    if (answer.isOk()) {
         return;
     }
-    if (sw == 0x9840 || (chv_.known && chv_.attemptsLeft == 0)) {
+    if (answer.sw() == kChvBlocked || (chv_.known && chv_.attemptsLeft == 0)) {
         fail(kExitPin,
              "wrong PIN: the card has now blocked CHV1. Unblock it with the PUK in a "
              "phone.");
     }
-    if (sw == 0x9804) {
+    if (answer.sw() == kWrongChv) {
         fail(kExitPin, "wrong PIN; " + std::to_string(chv_.attemptsLeft) +
                            " attempt(s) left. Not retried: check the PIN and run again.");
     }
-    fail(kExitPin, "the card refused the PIN (status " + toHex(ByteView(response, 2), false) +
-                       "); not retried");
+    fail(kExitPin, "the card refused the PIN (status " + answer.sw().text() + ": " +
+                       answer.sw().meaning() + "); not retried");
 }
 
 void CardSession::connectLibrary() {
@@ -388,11 +394,7 @@ void CardSession::readRoom() {
 
 std::string CardSession::iccid() {
     auto& channel = channel::cardChannel();
-    std::uint8_t length = 0;
-    if (!channel.SelectFile(0x3F00, length) || !channel.SelectFile(kIccidFile, length)) {
-        return {};
-    }
-    if (!channel::FetchFileInfo(channel, length, channel::InfoNeeded::kFileSize)) {
+    if (!channel::DescribeFile(channel, channel::files::kIccid)) {
         return {};
     }
     std::uint8_t data[10] = {};

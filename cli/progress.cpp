@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/switch_transport.h"
+#include "cli/command_counter.h"
 
 namespace zrn::cli {
 
