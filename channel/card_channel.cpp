@@ -121,6 +121,7 @@ Transfer CardChannel::readTransparent(std::uint8_t* destination, std::size_t len
         // file: whatever lies beyond would silently vanish.
         if (!response.isOk() || response.data().size() < piece) {
             transfer.complete = false;
+            transfer.failedPiece = piece;
             return transfer;
         }
         response.copyData(destination + offset, piece);
@@ -137,6 +138,7 @@ Transfer CardChannel::updateTransparent(const std::uint8_t* source, std::size_t 
         transfer.last = response.status();
         if (!response.isOk()) {
             transfer.complete = false;
+            transfer.failedPiece = piece;
             return transfer;
         }
     }

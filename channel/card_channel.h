@@ -15,6 +15,7 @@ namespace zrn::channel {
 struct Transfer {
     bool complete = false;
     Status last = Status::transportFailure(0);
+    std::size_t failedPiece = 0;  // the length of the piece that failed
 
     explicit operator bool() const { return complete; }
 };

@@ -143,14 +143,6 @@ void wipe(std::string& secret) {
     secret.clear();
 }
 
-std::optional<channel::FileInfo> recordFileInfo(int opened, std::uint8_t responseLength) {
-    if (opened != 1) {
-        return std::nullopt;
-    }
-    return channel::FetchFileInfo(channel::cardChannel(), responseLength,
-                                  channel::InfoNeeded::kFileSizeAndRecordLength);
-}
-
 }  // namespace
 
 struct CardSession::Simulator {
@@ -368,28 +360,21 @@ void CardSession::readRoom() {
         room_.adiCount = static_cast<std::size_t>(std::max(0, g.adiCount));
         room_.adiRecordLength = static_cast<std::size_t>(std::max(0, g.adiRecordLength));
     } else {
-        std::uint8_t length = 0;
-        if (channel::SelectAdnFile(channel, length)) {
-            if (auto info = channel::FetchFileInfo(channel, length,
-                                                   channel::InfoNeeded::kFileSizeAndRecordLength)) {
-                room_.adnRecordLength = info->recordLength;
-                room_.adnRecordCount = info->recordCount();
-            }
+        if (auto info = channel::DescribeFile(channel, channel::files::kAdn).info) {
+            room_.adnRecordLength = info->recordLength;
+            room_.adnRecordCount = info->recordCount();
         }
     }
-    std::uint8_t length = 0;
-    int opened = channel::OpenMessageFile(length, channel);
-    if (auto info = recordFileInfo(opened, length)) {
+    if (auto info = channel::DescribeFile(channel, channel::files::kSms).info) {
         stores_.smsRecords = info->fileSize / kSmsRecordLength;
     }
-    length = 0;
-    opened = channel::OpenExtraMessageFile(length, channel);
-    if (auto info = recordFileInfo(opened, length)) {
+    if (auto info = channel::DescribeFile(channel, channel::files::kExtraMessages).info) {
         stores_.extraFile = true;
         stores_.extraRecords = info->fileSize / kSmsRecordLength;
     }
-    length = 0;
-    stores_.extraIndex = channel::OpenExtraMessageIndex(length, channel) == 1;
+    std::uint8_t length = 0;
+    stores_.extraIndex =
+        channel::SelectPath(channel, channel::files::kExtraMessageIndex, 0, length).selected();
 }
 
 std::string CardSession::iccid() {

@@ -7,8 +7,6 @@
 namespace zrn {
 
 using channel::CardChannel;
-using channel::FetchFileInfo;
-using channel::InfoNeeded;
 
 PhonebookGeometry& phonebookGeometry() {
     static PhonebookGeometry geometry;
@@ -43,13 +41,8 @@ void resetCounts(PhonebookGeometry& geometry) {
     geometry.capacity7 = 0;
 }
 
-template <typename Select>
-bool readRecordCount(CardChannel& channel, Select select, std::int32_t& count) {
-    std::uint8_t responseLength = 0;
-    if (!select(channel, responseLength)) {
-        return false;
-    }
-    const auto info = FetchFileInfo(channel, responseLength, InfoNeeded::kFileSizeAndRecordLength);
+bool readRecordCount(CardChannel& channel, const channel::CardFile& file, std::int32_t& count) {
+    const auto info = channel::DescribeFile(channel, file).info;
     if (!info) {
         return false;
     }
@@ -77,8 +70,8 @@ bool ReadCardGeometry(CardChannel& channel, PhonebookGeometry& geometry) {
     }
     channel::FindPhonebookDirectory(channel, geometry.phonebookDirectory);
     resetCounts(geometry);
-    if (!readRecordCount(channel, channel::SelectAdnFile, geometry.adnCount) ||
-        !readRecordCount(channel, channel::SelectSmsFile, geometry.smsCount)) {
+    if (!readRecordCount(channel, channel::files::kAdn, geometry.adnCount) ||
+        !readRecordCount(channel, channel::files::kSms, geometry.smsCount)) {
         return false;
     }
     if (!isExtendedLayout(channel, geometry)) {

@@ -17,8 +17,6 @@
 namespace zrn::phonebook {
 
 using channel::CardChannel;
-using channel::FetchFileInfo;
-using channel::InfoNeeded;
 using namespace extended;
 
 namespace {
@@ -276,19 +274,17 @@ struct ImageRefusals {
     std::int32_t noMemory;
 };
 
-template <typename Select>
-std::int32_t makeImageForFile(CardChannel& channel, Select select,
+std::int32_t makeImageForFile(CardChannel& channel, const channel::CardFile& file,
                               const PhonebookGeometry& geometry, const ImageRefusals& refusals,
                               Bytes& image) {
-    std::uint8_t responseLength = 0;
-    if (!select(channel, geometry.phonebookDirectory, responseLength)) {
+    const auto described = channel::DescribeFile(channel, file, geometry.phonebookDirectory);
+    if (!described.path) {
         return refusals.unselectable;
     }
-    const auto info = FetchFileInfo(channel, responseLength, InfoNeeded::kFileSize);
-    if (!info) {
+    if (!described.info) {
         return refusals.responseFailed;
     }
-    auto fresh = zeroImage(info->fileSize);
+    auto fresh = zeroImage(described.info->fileSize);
     if (!fresh) {
         return refusals.noMemory;
     }
@@ -329,31 +325,26 @@ std::int32_t WriteGroupRecords(CardChannel& channel, const PhonebookGeometry& ge
 }
 
 // WriteNameFile (base 360) and WriteNumberFile (base 370).
-template <typename Select>
-std::int32_t writeTransparentFile(CardChannel& channel, Select select,
+std::int32_t writeTransparentFile(CardChannel& channel, const channel::CardFile& file,
                                   const PhonebookGeometry& geometry, const Bytes& image,
                                   std::int32_t base) {
     const auto codeFor = [base](std::int32_t nameCode) {
         return base + nameCode - code::kFileUnselectable;
     };
-    std::uint8_t responseLength = 0;
-    if (!select(channel, geometry.phonebookDirectory, responseLength)) {
+    const auto described = channel::DescribeFile(channel, file, geometry.phonebookDirectory);
+    if (!described.path) {
         return codeFor(code::kFileUnselectable);
     }
-    const auto info = FetchFileInfo(channel, responseLength, InfoNeeded::kFileSize);
-    if (!info) {
+    if (!described.info) {
         return codeFor(code::kFileResponseFailed);
     }
     // The image was made for the size the card reported before; never more
     // than the image is sent.
-    const std::size_t size = std::min<std::size_t>(info->fileSize, image.size());
-    for (std::size_t offset = 0; offset < size; offset += kMaxCommandData) {
-        const std::size_t piece = std::min(kMaxCommandData, size - offset);
-        if (!channel.UpdateBinary(image.data() + offset, static_cast<std::uint8_t>(piece),
-                                  static_cast<std::uint16_t>(offset))) {
-            return codeFor(piece == kMaxCommandData ? code::kFullPieceFailed
-                                                    : code::kLastPieceFailed);
-        }
+    const std::size_t size = std::min<std::size_t>(described.info->fileSize, image.size());
+    const channel::Transfer written = channel.updateTransparent(image.data(), size);
+    if (!written) {
+        return codeFor(written.failedPiece == kMaxCommandData ? code::kFullPieceFailed
+                                                              : code::kLastPieceFailed);
     }
     return result::kOk;
 }
@@ -447,7 +438,7 @@ std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometr
     }
     ExtendedImages images;
     if (const std::int32_t failed =
-            makeImageForFile(channel, channel::SelectNumberFile, geometry,
+            makeImageForFile(channel, channel::files::kNumber, geometry,
                              {code::kNumberFileUnselectable, code::kNumberResponseFailed,
                               code::kNumberImageNoMemory},
                              images.numbers);
@@ -455,7 +446,7 @@ std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometr
         return failed;
     }
     if (const std::int32_t failed = makeImageForFile(
-            channel, channel::SelectNameFile, geometry,
+            channel, channel::files::kName, geometry,
             {code::kNameFileUnselectable, code::kNameResponseFailed, code::kNameImageNoMemory},
             images.names);
         failed != result::kOk) {
@@ -471,13 +462,13 @@ std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometr
         failed != result::kOk) {
         return failed;
     }
-    if (const std::int32_t failed = writeTransparentFile(channel, channel::SelectNameFile, geometry,
+    if (const std::int32_t failed = writeTransparentFile(channel, channel::files::kName, geometry,
                                                          images.names, code::kFileUnselectable);
         failed != result::kOk) {
         return failed;
     }
     if (const std::int32_t failed =
-            writeTransparentFile(channel, channel::SelectNumberFile, geometry, images.numbers,
+            writeTransparentFile(channel, channel::files::kNumber, geometry, images.numbers,
                                  code::kFileUnselectable + 10);
         failed != result::kOk) {
         return failed;

@@ -33,8 +33,7 @@ bool isEmsValue(std::uint8_t value) {
 
 int SmsCodec::ReadMessages(std::int32_t& count, std::int32_t& position, std::uint8_t* output,
                            channel::CardChannel& channel) {
-    const auto info = store::openAndDescribe(channel::OpenMessageFile, channel,
-                                             InfoNeeded::kFileSizeAndRecordLength);
+    const auto info = channel::DescribeFile(channel, channel::files::kSms).info;
     if (!info) {
         return outcome::kResponseFailed;
     }
@@ -71,8 +70,7 @@ int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std:
     if (!store::open(channel::OpenExtraMessageIndex, channel)) {
         return outcome::kNoIndex;
     }
-    const auto extra = store::openAndDescribe(channel::OpenExtraMessageFile, channel,
-                                              InfoNeeded::kFileSizeAndRecordLength);
+    const auto extra = channel::DescribeFile(channel, channel::files::kExtraMessages).info;
     if (!extra) {
         return outcome::kResponseFailed;
     }
@@ -80,7 +78,7 @@ int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std:
         return outcome::kExtraReadFailed;
     }
     const auto indexInfo =
-        store::openAndDescribe(channel::OpenExtraMessageIndex, channel, InfoNeeded::kFileSize);
+        channel::DescribeFile(channel, channel::files::kExtraMessageIndex).info;
     if (!indexInfo) {
         return outcome::kResponseFailed;
     }
@@ -90,7 +88,7 @@ int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std:
     } catch (const std::bad_alloc&) {
         return outcome::kNoMemory;
     }
-    if (!store::readTransparent(channel, index.data(), index.size())) {
+    if (!channel.readTransparent(index.data(), index.size())) {
         return outcome::kWriteFailed;
     }
 
