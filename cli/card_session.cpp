@@ -348,7 +348,7 @@ void CardSession::connectLibrary() {
 void CardSession::readRoom() {
     auto& channel = channel::cardChannel();
     const PhonebookGeometry& g = phonebookGeometry();
-    room_.extended = isExtendedLayout(channel, g);
+    room_.extended = probeLayout(channel, g) == Layout::kExtended;
     if (room_.extended) {
         room_.nameSlotLength = static_cast<std::size_t>(std::max(0, g.nameSlotLength));
         room_.numberSlotLength = static_cast<std::size_t>(std::max(0, g.numberSlotLength));

@@ -61,8 +61,11 @@ ZRN_API std::int32_t ZRN_CALL GetConfig(char* text) {
             return zrn::result::kBadArgument;
         }
         auto& geometry = zrn::phonebookGeometry();
-        const bool extended = zrn::isExtendedLayout(cardChannel(), geometry);
-        zrn::formatConfigText(geometry, extended, text);
+        const zrn::Layout layout = zrn::probeLayout(cardChannel(), geometry);
+        if (layout == zrn::Layout::kUnknown) {
+            return zrn::result::kCardError;
+        }
+        zrn::formatConfigText(geometry, layout == zrn::Layout::kExtended, text);
         return zrn::result::kOk;
     });
 }

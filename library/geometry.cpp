@@ -59,9 +59,14 @@ bool readExactly(CardChannel& channel, std::uint8_t* buffer, std::uint8_t length
 
 }  // namespace
 
-bool isExtendedLayout(CardChannel& channel, const PhonebookGeometry& geometry) {
+Layout probeLayout(CardChannel& channel, const PhonebookGeometry& geometry) {
     std::uint8_t responseLength = 0;
-    return channel::SelectConfigFile(channel, geometry.phonebookDirectory, responseLength);
+    const channel::PathSelection config = channel::SelectPath(
+        channel, channel::files::kConfig, geometry.phonebookDirectory, responseLength);
+    if (config) {
+        return Layout::kExtended;
+    }
+    return config.notFound() ? Layout::kStandard : Layout::kUnknown;
 }
 
 bool ReadCardGeometry(CardChannel& channel, PhonebookGeometry& geometry) {
@@ -74,8 +79,13 @@ bool ReadCardGeometry(CardChannel& channel, PhonebookGeometry& geometry) {
         !readRecordCount(channel, channel::files::kSms, geometry.smsCount)) {
         return false;
     }
-    if (!isExtendedLayout(channel, geometry)) {
-        return true;
+    switch (probeLayout(channel, geometry)) {
+        case Layout::kStandard:
+            return true;
+        case Layout::kUnknown:
+            return false;
+        case Layout::kExtended:
+            break;
     }
     std::uint8_t buffer[kConfigFileLength] = {};
     if (!readExactly(channel, buffer, kConfigFileLength)) {

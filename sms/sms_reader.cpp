@@ -67,8 +67,13 @@ int SmsCodec::ReadMessages(std::int32_t& count, std::int32_t& position, std::uin
 
 int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std::uint8_t* output,
                                channel::CardChannel& channel) {
-    if (!store::open(channel::OpenExtraMessageIndex, channel)) {
-        return outcome::kNoIndex;
+    // Only a card that says the index does not exist keeps its extra
+    // messages unindexed; any other failure would read them all as one kind.
+    std::uint8_t responseLength = 0;
+    const channel::PathSelection indexSelected =
+        channel::SelectPath(channel, channel::files::kExtraMessageIndex, 0, responseLength);
+    if (!indexSelected) {
+        return indexSelected.notFound() ? outcome::kNoIndex : outcome::kResponseFailed;
     }
     const auto extra = channel::DescribeFile(channel, channel::files::kExtraMessages).info;
     if (!extra) {

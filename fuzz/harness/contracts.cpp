@@ -105,7 +105,7 @@ const char* exportName(Export which) {
 
 const std::set<std::int32_t>& documentedResults(Export which) {
     static const std::map<Export, std::set<std::int32_t>> kResults = {
-        {Export::kConnectReader, {0, 1, 3}},    {Export::kGetConfig, {0, 1, 4}},
+        {Export::kConnectReader, {0, 1, 3}},    {Export::kGetConfig, {0, 1, 2, 4}},
         {Export::kReadZRN, {0, 1, 2, 4, 319}},  {Export::kWriteZRN, writeZrnResults()},
         {Export::kReadSMS, {0, -1, 2, 4, 305}}, {Export::kWriteSMS, {0, -1, 2, 4, 305}},
     };
