@@ -168,4 +168,3 @@ const std::string& replayError() {
 }
 
 }  // namespace zrn::bench
-

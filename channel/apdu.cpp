@@ -103,8 +103,7 @@ Apdu Apdu::enableChv(const ChvBlock& chv1) {
     return apdu;
 }
 
-Apdu Apdu::unblockChv(std::uint8_t chvNumber, const ChvBlock& unblockKey,
-                      const ChvBlock& newChv) {
+Apdu Apdu::unblockChv(std::uint8_t chvNumber, const ChvBlock& unblockKey, const ChvBlock& newChv) {
     // GSM 11.11 9.2.22: P2 = 00 unblocks CHV1, 02 unblocks CHV2.
     Apdu apdu(kUnblockChv, 0x00, chvNumber == 1 ? 0x00 : 0x02, 2 * kChvLength);
     apdu.appendData(unblockKey.data(), kChvLength);

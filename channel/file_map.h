@@ -67,8 +67,7 @@ struct CardFile {
 namespace files {
 using S = FileStructure;
 inline constexpr CardFile kMasterFile{"MF", fid::kMasterFile, Parent::kNone, S::kDirectory};
-inline constexpr CardFile kTelecom{"DF_TELECOM", fid::kTelecom, Parent::kMasterFile,
-                                   S::kDirectory};
+inline constexpr CardFile kTelecom{"DF_TELECOM", fid::kTelecom, Parent::kMasterFile, S::kDirectory};
 inline constexpr CardFile kSecondDirectory{"DF 5F00", fid::kSecondDirectory, Parent::kMasterFile,
                                            S::kDirectory};
 inline constexpr CardFile kAdn{"EF_ADN", fid::kAdn, Parent::kTelecom, S::kLinearFixed};
@@ -86,8 +85,7 @@ inline constexpr CardFile kName{"name file", fid::kName, Parent::kPhonebookDirec
                                 S::kTransparent};
 inline constexpr CardFile kNumber{"number file", fid::kNumber, Parent::kPhonebookDirectory,
                                   S::kTransparent};
-inline constexpr CardFile kAdi{"ADI file", fid::kAdi, Parent::kPhonebookDirectory,
-                               S::kLinearFixed};
+inline constexpr CardFile kAdi{"ADI file", fid::kAdi, Parent::kPhonebookDirectory, S::kLinearFixed};
 inline constexpr CardFile kGroup{"group file", fid::kGroup, Parent::kPhonebookDirectory,
                                  S::kLinearFixed};
 }  // namespace files

@@ -309,7 +309,8 @@ void CardSession::presentPin(const SessionOptions& options) {
         wipe(pin);
         fail(kExitPin, "a PIN is 4 to 8 digits; nothing was sent to the card");
     }
-    const channel::Response answer = channel::cardChannel().verifyChv(1, channel::Apdu::chvBlock(pin));
+    const channel::Response answer =
+        channel::cardChannel().verifyChv(1, channel::Apdu::chvBlock(pin));
     wipe(pin);
     if (!answer.delivered()) {
         fail(kExitCard, "the reader did not deliver the PIN to the card; check the reader");

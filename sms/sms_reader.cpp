@@ -82,8 +82,7 @@ int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std:
     if (!store::hasMessageRecords(*extra)) {
         return outcome::kExtraReadFailed;
     }
-    const auto indexInfo =
-        channel::DescribeFile(channel, channel::files::kExtraMessageIndex).info;
+    const auto indexInfo = channel::DescribeFile(channel, channel::files::kExtraMessageIndex).info;
     if (!indexInfo) {
         return outcome::kResponseFailed;
     }

@@ -232,15 +232,16 @@ std::vector<Rule> readSmsRules(Layout layout) {
         rules.push_back({files::kExtraMessages, kSelect, 0, {0}, kAbsentStore});
         return rules;
     }
-    rules.insert(rules.end(), {
-                                  {files::kExtraMessageIndex, kSelect, 1, {2}, kNoIndex,
-                                   std::nullopt, std::set{0}},
-                                  // Selected again to read its records: a read failure.
-                                  {files::kExtraMessages, kSelect, 2, {305}},
-                                  {files::kExtraMessages, kReadRecord, 0, {305}},
-                                  {files::kExtraMessages, kAnyInstruction, 0, {2}},
-                                  {files::kExtraMessageIndex, kAnyInstruction, 0, {2}},
-                              });
+    rules.insert(
+        rules.end(),
+        {
+            {files::kExtraMessageIndex, kSelect, 1, {2}, kNoIndex, std::nullopt, std::set{0}},
+            // Selected again to read its records: a read failure.
+            {files::kExtraMessages, kSelect, 2, {305}},
+            {files::kExtraMessages, kReadRecord, 0, {305}},
+            {files::kExtraMessages, kAnyInstruction, 0, {2}},
+            {files::kExtraMessageIndex, kAnyInstruction, 0, {2}},
+        });
     return rules;
 }
 

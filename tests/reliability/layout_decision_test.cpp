@@ -87,8 +87,8 @@ Outcome call(Call which, const Bytes& phonebook, std::int32_t contacts) {
             break;
         }
         case Call::kWriteZrn:
-            o.result = WriteZRN(contacts, static_cast<std::int32_t>(phonebook.size()),
-                                phonebook.data());
+            o.result =
+                WriteZRN(contacts, static_cast<std::int32_t>(phonebook.size()), phonebook.data());
             break;
         case Call::kReadSms: {
             // ReadSMS fills the host buffer as it goes: only the result and the card count.
