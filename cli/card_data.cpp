@@ -8,8 +8,8 @@
 
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
-#include "cli/library_adapter.h"
 #include "cli/progress.h"
+#include "core/card.h"
 
 namespace zrn::cli {
 
@@ -80,10 +80,10 @@ std::string describeRecord(const StoredSms& s) {
 }  // namespace
 
 PhonebookSnapshot readPhonebook(CardSession& session) {
-    library::Stream stream;
+    core::Stream stream;
     {
         Progress progress("reading the phone book", phonebookReadCommands(session.room()));
-        stream = library::readPhonebook();
+        stream = core::readWholePhonebook();
     }
     if (stream.result != 0) {
         failLibrary("ReadZRN", stream.result,
@@ -107,7 +107,7 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
     std::int32_t rv = 0;
     {
         Progress progress("writing the phone book", phonebookWriteCommands(session.room()));
-        rv = library::writePhonebook(count, stream);
+        rv = core::writePhonebook(count, stream);
     }
     session.markWritten();
     if (rv != 0) {
@@ -125,10 +125,10 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
 }
 
 MessagesSnapshot readMessages(CardSession& session) {
-    library::Stream stream;
+    core::Stream stream;
     {
         Progress progress("reading the messages", messageCommands(session.stores()));
-        stream = library::readMessages();
+        stream = core::readAllMessages();
     }
     if (stream.result != 0) {
         failLibrary("ReadSMS", stream.result,
@@ -226,7 +226,7 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
     std::int32_t rv = 0;
     {
         Progress progress("writing the messages", messageCommands(stores));
-        rv = library::writeMessages(count, stream);
+        rv = core::writeMessages(count, stream);
     }
     session.markWritten();
     if (rv != 0) {

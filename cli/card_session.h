@@ -11,10 +11,7 @@
 
 #include "channel/bytes.h"
 #include "cli/phonebook_model.h"
-
-namespace zrn::channel {
-class Transport;
-}  // namespace zrn::channel
+#include "core/card.h"
 
 namespace zrn::cli {
 
@@ -79,7 +76,7 @@ class CardSession {
     void openSimulator(const SessionOptions& options);
     void openReader(const SessionOptions& options);
     // Puts `base`, wrapped in the command counter, beneath the card channel.
-    void useTransport(channel::Transport& base);
+    void useTransport(core::Transport& base);
     void readChvState();
     void presentPin(const SessionOptions& options);
     void connectLibrary();
@@ -87,9 +84,9 @@ class CardSession {
 
     struct Simulator;
     std::unique_ptr<Simulator> simulator_;
-    std::unique_ptr<channel::Transport> pcsc_;
+    std::unique_ptr<core::Transport> pcsc_;
     std::unique_ptr<CountingTransport> counter_;
-    channel::Transport* previousTransport_ = nullptr;
+    core::Transport* previousTransport_ = nullptr;
     std::string simImage_;
     std::string source_;
     Bytes atr_;

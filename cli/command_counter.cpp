@@ -6,7 +6,7 @@ namespace {
 CountingTransport* gLiveCounter = nullptr;
 }  // namespace
 
-CountingTransport::CountingTransport(channel::Transport& inner) : TransportDecorator(inner) {
+CountingTransport::CountingTransport(core::Transport& inner) : TransportDecorator(inner) {
     gLiveCounter = this;
 }
 

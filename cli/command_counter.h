@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "channel/transport.h"
+#include "core/card.h"
 
 namespace zrn::cli {
 
@@ -12,9 +12,9 @@ using CommandObserver = std::function<void(std::size_t sent)>;
 
 // Counts the commands that go through the transport it wraps. While one
 // lives, it is the counter the progress bar reads.
-class CountingTransport : public channel::TransportDecorator {
+class CountingTransport : public core::TransportDecorator {
   public:
-    explicit CountingTransport(channel::Transport& inner);
+    explicit CountingTransport(core::Transport& inner);
     ~CountingTransport() override;
     CountingTransport(const CountingTransport&) = delete;
     CountingTransport& operator=(const CountingTransport&) = delete;

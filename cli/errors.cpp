@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "cli/library_adapter.h"
 #include "cli/text/charset.h"
+#include "core/card.h"
 
 namespace zrn::cli {
 
@@ -59,7 +59,7 @@ const std::map<std::int32_t, const char*>& glosses() {
 }  // namespace
 
 std::string libraryMessage(std::int32_t code) {
-    const std::string raw = library::errorMessage(code);
+    const std::string raw = core::errorMessage(code);
     if (auto utf8 = text::toUtf8(raw, "CP936")) {
         return *utf8;
     }
