@@ -6,7 +6,7 @@
 
 #include "channel/card_channel.h"
 #include "channel/file_map.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "library/messages.h"
 #include "library/result_codes.h"
 #include "phonebook/phonebook.h"

@@ -19,7 +19,7 @@
 #include "fuzz/harness/checked_calls.h"
 #include "fuzz/harness/contracts.h"
 #include "fuzz/harness/targets.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "sim/card_builder.h"
 #include "sim/samples.h"
 #include "sms/sms.h"

@@ -1,4 +1,4 @@
-#include "library/geometry.h"
+#include "connection/geometry.h"
 
 #include <cstdio>
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "channel/card_channel.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "sim/scripted_card.h"
 #include "startup/module_state.h"
 #include "support/scripts.h"
