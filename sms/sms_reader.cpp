@@ -128,12 +128,12 @@ int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std:
 
 int SmsCodec::ReadUnindexedExtra(std::int32_t& count, std::int32_t& position, std::uint8_t* output,
                                  channel::CardChannel& channel) {
-    std::uint8_t responseLength = 0;
-    if (channel::OpenExtraMessageFile(responseLength, channel) != 1) {
+    const channel::FileDescription extraFile =
+        channel::DescribeFile(channel, channel::files::kExtraMessages);
+    if (!extraFile.path) {
         return outcome::kOk;  // the card keeps no extra messages
     }
-    const auto extra =
-        channel::FetchFileInfo(channel, responseLength, InfoNeeded::kFileSizeAndRecordLength);
+    const auto& extra = extraFile.info;
     if (!extra) {
         return outcome::kResponseFailed;
     }

@@ -153,15 +153,15 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     if (heads.cms > store::addressableRecords(*messageFile)) {
         return refuse(outcome::kNoRoom);
     }
-    std::uint8_t responseLength = 0;
-    if (channel::OpenExtraMessageFile(responseLength, channel) != 1) {
+    const channel::FileDescription extraFile =
+        channel::DescribeFile(channel, channel::files::kExtraMessages);
+    if (!extraFile.path) {
         if (heads.extra() > 0) {
             return refuse(hasExtraFile ? outcome::kExtraFileLost : outcome::kNoRoom);
         }
         return check;
     }
-    const auto extra =
-        channel::FetchFileInfo(channel, responseLength, InfoNeeded::kFileSizeAndRecordLength);
+    const auto& extra = extraFile.info;
     if (!extra) {
         return refuse(outcome::kResponseFailed);
     }
