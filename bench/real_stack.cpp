@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/bench_cards.h"
+#include "channel/card_channel.h"
 #include "channel/transport.h"
 #include "sim/card_image.h"
 #include "zrn.h"
@@ -40,21 +41,24 @@ Recording& recording() {
 
 }  // namespace
 
-namespace zrn::channel {
+namespace {
 
 // The library's own PC/SC exchange, with a recorder that costs one test when off.
-long exchangeApdu(CardHandle handle, const std::uint8_t* command, std::uint32_t commandLength,
-                  std::uint8_t* response, std::uint32_t* responseLength) {
-    const long rv = exchangeWithPcsc(handle, command, commandLength, response, responseLength);
-    Recording& r = recording();
-    if (r.on && rv == 0) {
-        r.commands.emplace_back(command, command + commandLength);
-        r.answerLengths.push_back(*responseLength);
+class RecordingPcscTransport : public zrn::channel::PcscTransport {
+  public:
+    long transmit(zrn::CardHandle handle, zrn::ByteView command, std::uint8_t* response,
+                  std::uint32_t& responseLength) override {
+        const long rv = PcscTransport::transmit(handle, command, response, responseLength);
+        Recording& r = recording();
+        if (r.on && rv == 0) {
+            r.commands.emplace_back(command.begin(), command.end());
+            r.answerLengths.push_back(responseLength);
+        }
+        return rv;
     }
-    return rv;
-}
+};
 
-}  // namespace zrn::channel
+}  // namespace
 
 namespace {
 
@@ -268,5 +272,7 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    RecordingPcscTransport transport;
+    zrn::channel::ScopedTransport onPcsc(zrn::channel::cardChannel(), transport);
     return run(options);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "channel/card_channel.h"
 #include "channel/transport.h"
 
 namespace zrn::bench {
@@ -88,6 +89,33 @@ long replay(const std::uint8_t* command, std::uint32_t commandLength, std::uint8
     return 0;
 }
 
+// The exchange beneath the process channel while a recording or replay runs.
+class TapeTransport : public channel::Transport {
+  public:
+    long transmit(CardHandle, ByteView command, std::uint8_t* response,
+                  std::uint32_t& responseLength) override {
+        auto& s = state();
+        const auto length = static_cast<std::uint32_t>(command.size());
+        if (s.mode == TransportMode::kReplaying && s.replay != nullptr) {
+            return replay(command.data(), length, response, &responseLength);
+        }
+        if (s.mode == TransportMode::kRecording && s.card != nullptr) {
+            return record(command.data(), length, response, &responseLength);
+        }
+        return kNoSmartcard;
+    }
+};
+
+// The tape is the default transport of every channel while it runs.
+void install() {
+    static TapeTransport transport;
+    channel::setDefaultTransport(&transport);
+}
+
+void uninstall() {
+    channel::setDefaultTransport(nullptr);
+}
+
 }  // namespace
 
 void startRecording(sim::VirtualCard& card, Tape& tape) {
@@ -96,12 +124,14 @@ void startRecording(sim::VirtualCard& card, Tape& tape) {
     s.card = &card;
     s.recording = &tape;
     s.replay = nullptr;
+    install();
 }
 
 void stopRecording() {
     auto& s = state();
     s.card = nullptr;
     s.recording = nullptr;
+    uninstall();
 }
 
 void startReplay(const Tape& tape) {
@@ -113,6 +143,7 @@ void startReplay(const Tape& tape) {
     s.faithful = true;
     s.error.clear();
     s.position = 0;
+    install();
 }
 
 void rewind() {
@@ -121,6 +152,7 @@ void rewind() {
 
 void stopReplay() {
     state().replay = nullptr;
+    uninstall();
 }
 
 bool replayFaithful() {
@@ -136,19 +168,3 @@ const std::string& replayError() {
 }
 
 }  // namespace zrn::bench
-
-namespace zrn::channel {
-
-long exchangeApdu(CardHandle, const std::uint8_t* command, std::uint32_t commandLength,
-                  std::uint8_t* response, std::uint32_t* responseLength) {
-    auto& s = zrn::bench::state();
-    if (s.mode == zrn::bench::TransportMode::kReplaying && s.replay != nullptr) {
-        return zrn::bench::replay(command, commandLength, response, responseLength);
-    }
-    if (s.mode == zrn::bench::TransportMode::kRecording && s.card != nullptr) {
-        return zrn::bench::record(command, commandLength, response, responseLength);
-    }
-    return zrn::bench::kNoSmartcard;
-}
-
-}  // namespace zrn::channel

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "channel/bytes.h"
 
@@ -22,7 +23,18 @@ class Apdu {
         kReadRecord = 0xB2,
         kUpdateRecord = 0xDC,
         kGetResponse = 0xC0,
+        kStatus = 0xF2,
+        kVerifyChv = 0x20,
+        kChangeChv = 0x24,
+        kDisableChv = 0x26,
+        kEnableChv = 0x28,
+        kUnblockChv = 0x2C,
     };
+
+    // A CHV as GSM 11.11 9.3 sends it: the digits in ASCII, padded with FF to 8 bytes.
+    using ChvBlock = std::array<std::uint8_t, 8>;
+    // Digits beyond the eighth are dropped; callers check the length first.
+    static ChvBlock chvBlock(std::string_view digits);
 
     static Apdu select(std::uint16_t fileId);
     static Apdu readBinary(std::uint16_t offset, std::uint8_t length);
@@ -32,6 +44,19 @@ class Apdu {
     static Apdu updateRecord(std::uint8_t recordIndex, const std::uint8_t* data,
                              std::uint8_t length);
     static Apdu getResponse(std::uint8_t length);
+    // STATUS: the current directory's selection response, `length` bytes of it.
+    static Apdu status(std::uint8_t length);
+    // chvNumber is 1 or 2 (P2).
+    static Apdu verifyChv(std::uint8_t chvNumber, const ChvBlock& chv);
+    static Apdu changeChv(std::uint8_t chvNumber, const ChvBlock& oldChv, const ChvBlock& newChv);
+    static Apdu disableChv(const ChvBlock& chv1);
+    static Apdu enableChv(const ChvBlock& chv1);
+    // The unblocking key and the new CHV; P2 is 00 for CHV1 and 02 for CHV2.
+    static Apdu unblockChv(std::uint8_t chvNumber, const ChvBlock& unblockKey,
+                           const ChvBlock& newChv);
+
+    // Clears the bytes, for commands that carried a secret.
+    void wipe();
 
     const std::uint8_t* data() const { return bytes_.data(); }
     std::size_t size() const { return size_; }

@@ -2,15 +2,45 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-
-#include "channel/transport.h"
 
 namespace zrn::channel {
 
 namespace {
-constexpr std::uint8_t kSw1ResponseAvailable = 0x9F;  // GSM 11.11 9.4.1
-constexpr std::uint8_t kSw1Ok = 0x90;
+
+// pcsc-lite's values, so that the channel needs no PC/SC headers.
+constexpr long kInvalidHandle = static_cast<long>(0x80100003L);
+constexpr long kNoService = static_cast<long>(0x8010001DL);
+
+// The transport of a channel that has been given none.
+class NoReader : public Transport {
+  public:
+    long transmit(CardHandle, ByteView, std::uint8_t*, std::uint32_t&) override {
+        return kNoService;
+    }
+};
+
+NoReader& noReader() {
+    static NoReader transport;
+    return transport;
+}
+
+Transport*& defaultTransport() {
+    static Transport* transport = &noReader();
+    return transport;
+}
+
+bool copyOnOk(const Response& response, std::uint8_t* destination, std::uint8_t capacity,
+              std::uint8_t* dataLength) {
+    if (!response.isOk()) {
+        return false;
+    }
+    const std::size_t copied = response.copyData(destination, capacity);
+    if (dataLength != nullptr) {
+        *dataLength = static_cast<std::uint8_t>(copied);
+    }
+    return true;
+}
+
 }  // namespace
 
 CardChannel::~CardChannel() {
@@ -22,84 +52,131 @@ CardChannel& cardChannel() {
     return channel;
 }
 
+Transport* CardChannel::setTransport(Transport* transport) {
+    Transport* previous = transport_;
+    transport_ = transport;
+    return previous;
+}
+
+Transport& CardChannel::transport() const {
+    return transport_ != nullptr ? *transport_ : *defaultTransport();
+}
+
+Transport* setDefaultTransport(Transport* transport) {
+    Transport* previous = defaultTransport();
+    defaultTransport() = transport != nullptr ? transport : &noReader();
+    return previous;
+}
+
 bool CardChannel::Transmit(const std::uint8_t* command, std::uint32_t commandLength,
                            std::uint8_t* response, std::uint32_t* responseLength) {
     if (!HasCard()) {
         return false;
     }
-    return exchangeApdu(handle_, command, commandLength, response, responseLength) == 0;
+    return transport().transmit(handle_, ByteView(command, commandLength), response,
+                                *responseLength) == 0;
 }
 
-CardChannel::Answer CardChannel::exchange(const Apdu& apdu, std::uint8_t* destination,
-                                          std::uint8_t capacity) {
-    std::array<std::uint8_t, kReceiveBufferSize> response{};
+Response CardChannel::send(const Apdu& apdu) {
+    if (!HasCard()) {
+        return Response::transportFailure(kInvalidHandle);
+    }
+    std::array<std::uint8_t, kReceiveBufferSize> buffer{};
     std::uint32_t received = kReceiveBufferSize;
-    Answer answer;
-    if (!Transmit(apdu.data(), static_cast<std::uint32_t>(apdu.size()), response.data(),
-                  &received)) {
-        return answer;
+    const long rv = transport().transmit(handle_, apdu.view(), buffer.data(), received);
+    if (rv != 0) {
+        return Response::transportFailure(rv);
     }
-    // A reader that reports fewer than the two status bytes, or more than it
-    // was given room for, has not delivered an answer we can read.
-    if (received < 2 || received > kReceiveBufferSize) {
-        return answer;
+    // A reader that reports more than it was given room for has not
+    // delivered an answer we can read; fewer than two bytes neither.
+    if (received > kReceiveBufferSize) {
+        return Response::transportFailure(0);
     }
-    answer.ok = true;
-    answer.sw1 = response[received - 2];
-    answer.sw2 = response[received - 1];
-    if (destination != nullptr && answer.sw1 == kSw1Ok && answer.sw2 == 0x00) {
-        const std::uint32_t dataLength = std::min<std::uint32_t>(received - 2, capacity);
-        if (dataLength != 0) {
-            std::memcpy(destination, response.data(), dataLength);
-        }
-        answer.copied = static_cast<std::uint8_t>(dataLength);
-    }
-    return answer;
+    return Response::received(ByteView(buffer.data(), received));
 }
 
-bool CardChannel::exchangeExpectingOk(const Apdu& apdu, std::uint8_t* destination,
-                                      std::uint8_t capacity, std::uint8_t* dataLength) {
-    const Answer answer = exchange(apdu, destination, capacity);
-    const bool ok = answer.ok && answer.sw1 == kSw1Ok && answer.sw2 == 0x00;
-    if (ok && dataLength != nullptr) {
-        *dataLength = answer.copied;
+Response CardChannel::updateBinary(std::uint16_t offset, ByteView data) {
+    return send(Apdu::updateBinary(offset, data.data(), static_cast<std::uint8_t>(data.size())));
+}
+
+Response CardChannel::updateRecord(std::uint8_t recordIndex, ByteView data) {
+    return send(
+        Apdu::updateRecord(recordIndex, data.data(), static_cast<std::uint8_t>(data.size())));
+}
+
+Response CardChannel::verifyChv(std::uint8_t chvNumber, const Apdu::ChvBlock& chv) {
+    Apdu apdu = Apdu::verifyChv(chvNumber, chv);
+    const Response response = send(apdu);
+    apdu.wipe();
+    return response;
+}
+
+Transfer CardChannel::readTransparent(std::uint8_t* destination, std::size_t length) {
+    Transfer transfer{true, Status::fromCard(kStatusOk)};
+    for (std::size_t offset = 0; offset < length; offset += kMaxPiece) {
+        const auto piece = static_cast<std::uint8_t>(std::min(kMaxPiece, length - offset));
+        const Response response = readBinary(static_cast<std::uint16_t>(offset), piece);
+        transfer.last = response.status();
+        // A card that answers 90 00 with less than asked has not read the
+        // file: whatever lies beyond would silently vanish.
+        if (!response.isOk() || response.data().size() < piece) {
+            transfer.complete = false;
+            transfer.failedPiece = piece;
+            return transfer;
+        }
+        response.copyData(destination + offset, piece);
     }
-    return ok;
+    return transfer;
+}
+
+Transfer CardChannel::updateTransparent(const std::uint8_t* source, std::size_t length) {
+    Transfer transfer{true, Status::fromCard(kStatusOk)};
+    for (std::size_t offset = 0; offset < length; offset += kMaxPiece) {
+        const std::size_t piece = std::min(kMaxPiece, length - offset);
+        const Response response =
+            updateBinary(static_cast<std::uint16_t>(offset), ByteView(source + offset, piece));
+        transfer.last = response.status();
+        if (!response.isOk()) {
+            transfer.complete = false;
+            transfer.failedPiece = piece;
+            return transfer;
+        }
+    }
+    return transfer;
 }
 
 bool CardChannel::SelectFile(std::uint16_t fileId, std::uint8_t& responseLength) {
-    const Answer answer = exchange(Apdu::select(fileId), nullptr, 0);
-    if (!answer.ok || answer.sw1 != kSw1ResponseAvailable) {
+    const Response response = select(fileId);
+    if (!response.hasResponseWaiting()) {
         return false;
     }
-    responseLength = answer.sw2;
+    responseLength = response.sw().sw2;
     return true;
 }
 
 bool CardChannel::ReadBinary(std::uint8_t* destination, std::uint8_t length, std::uint16_t offset,
                              std::uint8_t* dataLength) {
-    return exchangeExpectingOk(Apdu::readBinary(offset, length), destination, length, dataLength);
+    return copyOnOk(readBinary(offset, length), destination, length, dataLength);
 }
 
 bool CardChannel::UpdateBinary(const std::uint8_t* source, std::uint8_t length,
                                std::uint16_t offset) {
-    return exchangeExpectingOk(Apdu::updateBinary(offset, source, length), nullptr, 0);
+    return updateBinary(offset, ByteView(source, length)).isOk();
 }
 
 bool CardChannel::ReadRecord(std::uint8_t recordIndex, std::uint8_t* destination,
                              std::uint8_t length, std::uint8_t* dataLength) {
-    return exchangeExpectingOk(Apdu::readRecord(recordIndex, length), destination, length,
-                               dataLength);
+    return copyOnOk(readRecord(recordIndex, length), destination, length, dataLength);
 }
 
 bool CardChannel::UpdateRecord(std::uint8_t recordIndex, const std::uint8_t* source,
                                std::uint8_t length) {
-    return exchangeExpectingOk(Apdu::updateRecord(recordIndex, source, length), nullptr, 0);
+    return updateRecord(recordIndex, ByteView(source, length)).isOk();
 }
 
 bool CardChannel::GetResponse(std::uint8_t* destination, std::uint8_t length,
                               std::uint8_t* dataLength) {
-    return exchangeExpectingOk(Apdu::getResponse(length), destination, length, dataLength);
+    return copyOnOk(getResponse(length), destination, length, dataLength);
 }
 
 }  // namespace zrn::channel

@@ -7,92 +7,150 @@ namespace zrn::channel {
 
 namespace {
 
-bool selectPath(CardChannel& channel, std::initializer_list<std::uint16_t> path,
-                std::uint8_t& responseLength) {
-    for (std::uint16_t id : path) {
-        if (!channel.SelectFile(id, responseLength)) {
-            return false;
-        }
+constexpr std::size_t kFileSizeEnd = 4;       // bytes 2-3
+constexpr std::size_t kRecordLengthEnd = 15;  // byte 14
+
+std::uint16_t parentId(Parent parent, std::uint16_t phonebookDirectory) {
+    switch (parent) {
+        case Parent::kMasterFile:
+            return fid::kMasterFile;
+        case Parent::kTelecom:
+            return fid::kTelecom;
+        case Parent::kPhonebookDirectory:
+            return phonebookDirectory;
+        case Parent::kNone:
+            break;
     }
-    return true;
+    return 0;
 }
 
-bool selectInPhonebookDirectory(CardChannel& channel, std::uint16_t directory, std::uint16_t file,
-                                std::uint8_t& responseLength) {
-    return selectPath(channel, {fid::kMasterFile, directory, file}, responseLength);
+// MF, then the parent directory when the file lives below one, then the file.
+struct Path {
+    std::array<std::uint16_t, 3> ids{};
+    std::size_t length = 0;
+};
+
+Path pathOf(const CardFile& file, std::uint16_t phonebookDirectory) {
+    Path path;
+    path.ids[path.length++] = fid::kMasterFile;
+    if (file.parent != Parent::kNone && file.parent != Parent::kMasterFile) {
+        path.ids[path.length++] = parentId(file.parent, phonebookDirectory);
+    }
+    if (file.id != fid::kMasterFile) {
+        path.ids[path.length++] = file.id;
+    }
+    return path;
+}
+
+PathSelection selectIds(CardChannel& channel, const std::uint16_t* ids, std::size_t count,
+                        std::uint8_t& responseLength) {
+    PathSelection selection;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Response response = channel.select(ids[i]);
+        if (!response.hasResponseWaiting()) {
+            selection.ok = false;
+            selection.failedStep = ids[i];
+            selection.failure = response.status();
+            return selection;
+        }
+        responseLength = response.sw().sw2;
+    }
+    return selection;
+}
+
+PathSelection selectIds(CardChannel& channel, std::initializer_list<std::uint16_t> ids,
+                        std::uint8_t& responseLength) {
+    return selectIds(channel, ids.begin(), ids.size(), responseLength);
 }
 
 int asOpenResult(bool selected) {
     return selected ? 1 : -1;
 }
 
-constexpr std::size_t kFileSizeEnd = 4;       // bytes 2-3
-constexpr std::size_t kRecordLengthEnd = 15;  // byte 14
-
 }  // namespace
 
+PathSelection SelectPath(CardChannel& channel, const CardFile& file,
+                         std::uint16_t phonebookDirectory, std::uint8_t& responseLength) {
+    const Path path = pathOf(file, phonebookDirectory);
+    return selectIds(channel, path.ids.data(), path.length, responseLength);
+}
+
+FileDescription DescribeFile(CardChannel& channel, const CardFile& file,
+                             std::uint16_t phonebookDirectory, InfoNeeded needed) {
+    FileDescription description;
+    std::uint8_t responseLength = 0;
+    description.path = SelectPath(channel, file, phonebookDirectory, responseLength);
+    if (description.path) {
+        description.info = FetchFileInfo(channel, responseLength, needed);
+    }
+    return description;
+}
+
+FileDescription DescribeFile(CardChannel& channel, const CardFile& file,
+                             std::uint16_t phonebookDirectory) {
+    return DescribeFile(channel, file, phonebookDirectory, file.infoNeeded());
+}
+
 bool SelectAdnFile(CardChannel& channel, std::uint8_t& responseLength) {
-    return selectPath(channel, {fid::kMasterFile, fid::kTelecom, fid::kAdn}, responseLength);
+    return SelectPath(channel, files::kAdn, 0, responseLength).selected();
 }
 
 bool SelectSmsFile(CardChannel& channel, std::uint8_t& responseLength) {
-    return selectPath(channel, {fid::kMasterFile, fid::kTelecom, fid::kSms}, responseLength);
+    return SelectPath(channel, files::kSms, 0, responseLength).selected();
 }
 
 bool SelectOptionFile(CardChannel& channel, std::uint8_t& responseLength) {
-    return selectPath(channel, {fid::kMasterFile, fid::kOption}, responseLength);
+    return SelectPath(channel, files::kOption, 0, responseLength).selected();
 }
 
 bool SelectConfigFile(CardChannel& channel, std::uint16_t phonebookDirectory,
                       std::uint8_t& responseLength) {
-    return selectInPhonebookDirectory(channel, phonebookDirectory, fid::kConfig, responseLength);
+    return SelectPath(channel, files::kConfig, phonebookDirectory, responseLength).selected();
 }
 
 bool SelectNameFile(CardChannel& channel, std::uint16_t phonebookDirectory,
                     std::uint8_t& responseLength) {
-    return selectInPhonebookDirectory(channel, phonebookDirectory, fid::kName, responseLength);
+    return SelectPath(channel, files::kName, phonebookDirectory, responseLength).selected();
 }
 
 bool SelectNumberFile(CardChannel& channel, std::uint16_t phonebookDirectory,
                       std::uint8_t& responseLength) {
-    return selectInPhonebookDirectory(channel, phonebookDirectory, fid::kNumber, responseLength);
+    return SelectPath(channel, files::kNumber, phonebookDirectory, responseLength).selected();
 }
 
 bool SelectAdiFile(CardChannel& channel, std::uint16_t phonebookDirectory,
                    std::uint8_t& responseLength) {
-    return selectInPhonebookDirectory(channel, phonebookDirectory, fid::kAdi, responseLength);
+    return SelectPath(channel, files::kAdi, phonebookDirectory, responseLength).selected();
 }
 
 bool SelectGroupFile(CardChannel& channel, std::uint16_t phonebookDirectory,
                      std::uint8_t& responseLength) {
-    return selectInPhonebookDirectory(channel, phonebookDirectory, fid::kGroup, responseLength);
+    return SelectPath(channel, files::kGroup, phonebookDirectory, responseLength).selected();
 }
 
 int OpenMessageFile(std::uint8_t& responseLength, CardChannel& channel) {
-    return asOpenResult(
-        selectPath(channel, {fid::kMasterFile, fid::kTelecom, fid::kSms}, responseLength));
+    return asOpenResult(SelectPath(channel, files::kSms, 0, responseLength).selected());
 }
 
 int OpenExtraMessageFile(std::uint8_t& responseLength, CardChannel& channel) {
-    return asOpenResult(selectPath(channel, {fid::kMasterFile, fid::kTelecom, fid::kExtraMessages},
-                                   responseLength));
+    return asOpenResult(SelectPath(channel, files::kExtraMessages, 0, responseLength).selected());
 }
 
 int OpenExtraMessageIndex(std::uint8_t& responseLength, CardChannel& channel) {
-    return asOpenResult(selectPath(
-        channel, {fid::kMasterFile, fid::kTelecom, fid::kExtraMessageIndex}, responseLength));
+    return asOpenResult(
+        SelectPath(channel, files::kExtraMessageIndex, 0, responseLength).selected());
 }
 
 bool FindPhonebookDirectory(CardChannel& channel, std::uint16_t& phonebookDirectory) {
     std::uint8_t ignored = 0;
-    if (!channel.SelectFile(fid::kMasterFile, ignored)) {
+    if (!selectIds(channel, {fid::kMasterFile}, ignored)) {
         return false;
     }
-    if (channel.SelectFile(fid::kTelecom, ignored) && channel.SelectFile(fid::kName, ignored)) {
+    if (selectIds(channel, {fid::kTelecom, fid::kName}, ignored)) {
         phonebookDirectory = fid::kTelecom;
         return true;
     }
-    if (!selectPath(channel, {fid::kMasterFile, fid::kSecondDirectory, fid::kName}, ignored)) {
+    if (!selectIds(channel, {fid::kMasterFile, fid::kSecondDirectory, fid::kName}, ignored)) {
         return false;
     }
     phonebookDirectory = fid::kSecondDirectory;

@@ -5,16 +5,13 @@
 #include <map>
 #include <sstream>
 
-#include "channel/card_channel.h"
-#include "channel/file_map.h"
 #include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
-#include "cli/library_adapter.h"
 #include "cli/progress.h"
 #include "cli/text/terminal.h"
+#include "core/card.h"
 #include "results/result_codes.h"
-#include "sms/message_store.h"
 
 namespace zrn::cli {
 
@@ -83,10 +80,10 @@ std::string describeRecord(const StoredSms& s) {
 }  // namespace
 
 PhonebookSnapshot readPhonebook(CardSession& session) {
-    library::Stream stream;
+    core::Stream stream;
     {
         Progress progress("reading the phone book", phonebookReadCommands(session.room()));
-        stream = library::readPhonebook();
+        stream = core::readWholePhonebook();
     }
     if (stream.result != 0) {
         failLibrary("ReadZRN", stream.result,
@@ -113,7 +110,7 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
     std::int32_t rv = 0;
     {
         Progress progress("writing the phone book", phonebookWriteCommands(session.room()));
-        rv = library::writePhonebook(count, stream);
+        rv = core::writePhonebook(count, stream);
     }
     session.markWritten();
     if (rv != 0) {
@@ -133,10 +130,10 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
 }
 
 MessagesSnapshot readMessages(CardSession& session) {
-    library::Stream stream;
+    core::Stream stream;
     {
         Progress progress("reading the messages", messageCommands(session.stores()));
-        stream = library::readMessages();
+        stream = core::readAllMessages();
     }
     if (stream.result != 0) {
         failLibrary("ReadSMS", stream.result,
@@ -151,45 +148,21 @@ MessagesSnapshot readMessages(CardSession& session) {
 }
 
 std::vector<StoredSms> readDeletedMessages(CardSession& session) {
-    auto& channel = channel::cardChannel();
     const MessageStores& stores = session.stores();
-    Progress progress("looking for deleted messages",
-                      stores.smsRecords + stores.extraRecords + kCommandOverhead);
-    Bytes index;  // of the extra file: value 1 marks an EMS record
-    if (stores.extraIndex) {
-        if (const auto info = sms::store::openAndDescribe(channel::OpenExtraMessageIndex, channel,
-                                                          channel::InfoNeeded::kFileSize)) {
-            index.resize(info->fileSize);
-            if (!sms::store::readTransparent(channel, index.data(), index.size())) {
-                index.clear();
-            }
+    std::vector<core::MessageRecordAt> records;
+    std::string failure;
+    {
+        Progress progress("looking for deleted messages",
+                          stores.smsRecords + stores.extraRecords + kCommandOverhead);
+        if (!core::readEveryMessageRecord(records, failure)) {
+            fail(kExitCard, failure + " could not be read; nothing was changed");
         }
     }
     std::vector<StoredSms> found;
-    const auto scan = [&](sms::store::OpenPath open, const char* file, bool extra) {
-        const auto info = sms::store::openAndDescribe(
-            open, channel, channel::InfoNeeded::kFileSizeAndRecordLength);
-        if (!info || !sms::store::hasMessageRecords(*info)) {
-            fail(kExitCard,
-                 std::string("the records of ") + file + " could not be read; nothing was changed");
+    for (core::MessageRecordAt& r : records) {
+        if (holdsDeletedMessage(r.bytes)) {
+            found.push_back({std::move(r.store), r.position, std::move(r.bytes)});
         }
-        Bytes record(kSmsRecordSize);
-        const std::uint32_t records = sms::store::addressableRecords(*info);
-        for (std::uint32_t i = 0; i < records; ++i) {
-            if (!sms::store::readMessageRecord(channel, i, record.data())) {
-                fail(kExitCard, "record " + std::to_string(i + 1) + " of " + file +
-                                    " could not be read; nothing was changed");
-            }
-            if (holdsDeletedMessage(record)) {
-                const bool ems = extra && i < index.size() && index[i] == 1;
-                found.push_back(
-                    {extra ? (ems ? "EMS" : "LMS") : "CMS", static_cast<int>(i + 1), record});
-            }
-        }
-    };
-    scan(channel::OpenMessageFile, "EF_SMS", false);
-    if (stores.extraFile) {
-        scan(channel::OpenExtraMessageFile, "the extra message file", true);
     }
     return found;
 }
@@ -278,7 +251,7 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
     std::int32_t rv = 0;
     {
         Progress progress("writing the messages", messageCommands(stores));
-        rv = library::writeMessages(count, stream);
+        rv = core::writeMessages(count, stream);
     }
     session.markWritten();
     if (rv != 0) {

@@ -9,22 +9,19 @@
 #include <cstring>
 #include <iostream>
 
-#include "channel/card_channel.h"
-#include "channel/file_map.h"
 #include "cli/atomic_file.h"
+#include "cli/command_counter.h"
 #include "cli/errors.h"
-#include "cli/library_adapter.h"
 #include "cli/text/terminal.h"
-#include "library/geometry.h"
+#include "core/card.h"
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
+#include "sim/virtual_card.h"
 
 namespace zrn::cli {
 
 namespace {
 
-constexpr std::uint16_t kIccidFile = 0x2FE2;
-constexpr std::size_t kSmsRecordLength = 176;
 constexpr const char* kNoCardAdvice =
     "To try the tool without a card, use the bundled sample card: "
     "zrn --sim samples/extended.json info";
@@ -141,19 +138,12 @@ void wipe(std::string& secret) {
     secret.clear();
 }
 
-std::optional<channel::FileInfo> recordFileInfo(int opened, std::uint8_t responseLength) {
-    if (opened != 1) {
-        return std::nullopt;
-    }
-    return channel::FetchFileInfo(channel::cardChannel(), responseLength,
-                                  channel::InfoNeeded::kFileSizeAndRecordLength);
-}
-
 }  // namespace
 
 struct CardSession::Simulator {
-    explicit Simulator(sim::CardImage image) : card(std::move(image)) {}
+    explicit Simulator(sim::CardImage image) : card(std::move(image)), reader(card) {}
     sim::SimCard card;
+    sim::SimulatorTransport reader;
 };
 
 std::vector<ReaderInfo> listReaders() {
@@ -185,8 +175,8 @@ CardSession::~CardSession() {
         // only the PIN counter changed.
         std::cerr << "zrn: " << text::terminalLines(e.what()) << "\n";
     }
-    if (simulator_) {
-        sim::insertCard(nullptr);
+    if (counter_) {
+        core::useTransport(previousTransport_);
     }
     if (handle_ != 0 && !simulated()) {
         SCardDisconnect(static_cast<SCARDHANDLE>(handle_), SCARD_LEAVE_CARD);
@@ -207,8 +197,13 @@ void CardSession::openSimulator(const SessionOptions& options) {
     simImage_ = options.simImage;
     source_ = "simulator: " + options.simImage;
     atr_ = simulator_->card.image().atr;
-    sim::insertCard(&simulator_->card);
     handle_ = sim::kSimulatedHandle;
+    useTransport(simulator_->reader);
+}
+
+void CardSession::useTransport(core::Transport& base) {
+    counter_ = std::make_unique<CountingTransport>(base);
+    previousTransport_ = core::useTransport(counter_.get());
 }
 
 void CardSession::openReader(const SessionOptions& options) {
@@ -256,26 +251,16 @@ void CardSession::openReader(const SessionOptions& options) {
     source_ = chosen->name;
     atr_ = chosen->atr;
     context_ = static_cast<long>(context.release());
-    channel::cardChannel().SetCardHandle(handle_);
+    pcsc_ = core::makePcscTransport();
+    useTransport(*pcsc_);
 }
 
-// GSM 11.11 9.2.1: the MF's status: byte 13 bit 8 set means CHV1 is disabled,
-// byte 18 holds CHV1's remaining attempts in bits 1-4.
 void CardSession::readChvState() {
-    auto& channel = channel::cardChannel();
-    channel.SetCardHandle(handle_);
-    std::uint8_t length = 0;
-    if (!channel.SelectFile(0x3F00, length) || length == 0) {
-        return;
-    }
-    std::uint8_t status[256] = {};
-    std::uint8_t got = 0;
-    if (!channel.GetResponse(status, length, &got) || got < 19) {
-        return;
-    }
-    chv_.known = true;
-    chv_.enabled = (status[13] & 0x80) == 0;
-    chv_.attemptsLeft = status[18] & 0x0F;
+    core::attachCard(handle_);
+    const core::ChvStatus status = core::chv1Status();
+    chv_.known = status.known;
+    chv_.enabled = status.enabled;
+    chv_.attemptsLeft = status.attemptsLeft;
 }
 
 void CardSession::presentPin(const SessionOptions& options) {
@@ -311,42 +296,34 @@ void CardSession::presentPin(const SessionOptions& options) {
         wipe(pin);
         fail(kExitPin, "a PIN is 4 to 8 digits; nothing was sent to the card");
     }
-    std::uint8_t command[13] = {0xA0, 0x20, 0x00, 0x01, 0x08};
-    std::memset(command + 5, 0xFF, 8);
-    std::memcpy(command + 5, pin.data(), pin.size());
+    const core::VerifyResult answer = core::verifyChv1(pin);
     wipe(pin);
-    std::uint8_t response[2] = {};
-    std::uint32_t received = sizeof response;
-    const bool sent = channel::cardChannel().Transmit(command, sizeof command, response, &received);
-    std::memset(command, 0, sizeof command);
-    if (!sent || received < 2) {
+    if (answer.verdict == core::Verification::kNotDelivered) {
         fail(kExitCard, "the reader did not deliver the PIN to the card; check the reader");
     }
-    const unsigned sw = static_cast<unsigned>(response[0] << 8 | response[1]);
     const int attemptsBefore = chv_.attemptsLeft;
     readChvState();
     // The card's counter changed: a simulator image keeps it, as a card would.
     if (chv_.attemptsLeft != attemptsBefore && simulated()) {
         markWritten();
     }
-    if (sw == 0x9000) {
+    if (answer.verdict == core::Verification::kAccepted) {
         return;
     }
-    if (sw == 0x9840 || (chv_.known && chv_.attemptsLeft == 0)) {
+    if (answer.verdict == core::Verification::kBlocked || (chv_.known && chv_.attemptsLeft == 0)) {
         fail(kExitPin,
              "wrong PIN: the card has now blocked CHV1. Unblock it with the PUK in a "
              "phone.");
     }
-    if (sw == 0x9804) {
+    if (answer.verdict == core::Verification::kWrong) {
         fail(kExitPin, "wrong PIN; " + std::to_string(chv_.attemptsLeft) +
                            " attempt(s) left. Not retried: check the PIN and run again.");
     }
-    fail(kExitPin, "the card refused the PIN (status " + toHex(ByteView(response, 2), false) +
-                       "); not retried");
+    fail(kExitPin, "the card refused the PIN (status " + answer.status + "); not retried");
 }
 
 void CardSession::connectLibrary() {
-    const std::int32_t rv = library::connect(handle_);
+    const std::int32_t rv = core::connect(handle_);
     if (rv != 0) {
         failLibrary("ConnectReader", rv,
                     "The card lacks the files a SIM phone book needs (EF_ADN, EF_SMS), or does "
@@ -355,72 +332,39 @@ void CardSession::connectLibrary() {
 }
 
 void CardSession::readRoom() {
-    auto& channel = channel::cardChannel();
-    const PhonebookGeometry& g = phonebookGeometry();
-    room_.extended = isExtendedLayout(channel, g);
-    if (room_.extended) {
-        room_.nameSlotLength = static_cast<std::size_t>(std::max(0, g.nameSlotLength));
-        room_.numberSlotLength = static_cast<std::size_t>(std::max(0, g.numberSlotLength));
-        room_.adnCount = static_cast<std::size_t>(std::max(0, g.adnCount));
-        room_.nameSlotCount = static_cast<std::size_t>(std::max(0, g.nameSlotCount));
-        room_.numberSlotCount = static_cast<std::size_t>(std::max(0, g.numberSlotCount));
-        room_.groupCount = static_cast<std::size_t>(std::max(0, g.groupCount));
-        room_.groupNameLength = static_cast<std::size_t>(std::max(0, g.groupNameLength));
-        room_.adiCount = static_cast<std::size_t>(std::max(0, g.adiCount));
-        room_.adiRecordLength = static_cast<std::size_t>(std::max(0, g.adiRecordLength));
-    } else {
-        std::uint8_t length = 0;
-        if (channel::SelectAdnFile(channel, length)) {
-            if (auto info = channel::FetchFileInfo(channel, length,
-                                                   channel::InfoNeeded::kFileSizeAndRecordLength)) {
-                room_.adnRecordLength = info->recordLength;
-                room_.adnRecordCount = info->recordCount();
-            }
-        }
+    const core::CardRoom card = core::room();
+    if (card.layout == core::Layout::kUnknown) {
+        fail(kExitCard,
+             "the card failed while its phone-book layout was being read (a card or reader "
+             "fault, not a missing file); nothing was read or written. Check the card and the "
+             "reader and run again.");
     }
-    std::uint8_t length = 0;
-    int opened = channel::OpenMessageFile(length, channel);
-    if (auto info = recordFileInfo(opened, length)) {
-        stores_.smsRecords = info->fileSize / kSmsRecordLength;
-    }
-    length = 0;
-    opened = channel::OpenExtraMessageFile(length, channel);
-    if (auto info = recordFileInfo(opened, length)) {
-        stores_.extraFile = true;
-        stores_.extraRecords = info->fileSize / kSmsRecordLength;
-    }
-    length = 0;
-    stores_.extraIndex = channel::OpenExtraMessageIndex(length, channel) == 1;
+    const auto size = [](std::int32_t v) { return static_cast<std::size_t>(std::max(0, v)); };
+    room_.extended = card.layout == core::Layout::kExtended;
+    room_.nameSlotLength = size(card.nameSlotLength);
+    room_.numberSlotLength = size(card.numberSlotLength);
+    room_.adnCount = size(card.adnCount);
+    room_.nameSlotCount = size(card.nameSlotCount);
+    room_.numberSlotCount = size(card.numberSlotCount);
+    room_.groupCount = size(card.groupCount);
+    room_.groupNameLength = size(card.groupNameLength);
+    room_.adiCount = size(card.adiCount);
+    room_.adiRecordLength = size(card.adiRecordLength);
+    room_.adnRecordLength = card.adnRecordLength;
+    room_.adnRecordCount = card.adnRecordCount;
+    stores_.smsRecords = card.smsRecords;
+    stores_.extraFile = card.extraFile;
+    stores_.extraRecords = card.extraRecords;
+    stores_.extraIndex = card.extraIndex;
 }
 
 std::string CardSession::iccid() {
-    auto& channel = channel::cardChannel();
-    std::uint8_t length = 0;
-    if (!channel.SelectFile(0x3F00, length) || !channel.SelectFile(kIccidFile, length)) {
-        return {};
-    }
-    if (!channel::FetchFileInfo(channel, length, channel::InfoNeeded::kFileSize)) {
-        return {};
-    }
-    std::uint8_t data[10] = {};
-    std::uint8_t got = 0;
-    if (!channel.ReadBinary(data, sizeof data, 0, &got)) {
-        return {};
-    }
-    std::string digits;
-    for (std::size_t i = 0; i < got; ++i) {
-        for (const unsigned nibble : {data[i] & 0x0Fu, static_cast<unsigned>(data[i] >> 4)}) {
-            if (nibble <= 9) {
-                digits.push_back(static_cast<char>('0' + nibble));
-            }
-        }
-    }
-    return digits;
+    return core::iccid();
 }
 
 std::string CardSession::configText() {
     std::string text;
-    const std::int32_t rv = library::config(text);
+    const std::int32_t rv = core::config(text);
     if (rv != 0) {
         failLibrary("GetConfig", rv, "");
     }

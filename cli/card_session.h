@@ -11,8 +11,11 @@
 
 #include "channel/bytes.h"
 #include "cli/phonebook_model.h"
+#include "core/card.h"
 
 namespace zrn::cli {
+
+class CountingTransport;
 
 struct SessionOptions {
     std::string reader;    // name or index; empty: the first reader with a card
@@ -72,6 +75,8 @@ class CardSession {
     CardSession() = default;
     void openSimulator(const SessionOptions& options);
     void openReader(const SessionOptions& options);
+    // Puts `base`, wrapped in the command counter, beneath the card channel.
+    void useTransport(core::Transport& base);
     void readChvState();
     void presentPin(const SessionOptions& options);
     void connectLibrary();
@@ -79,6 +84,9 @@ class CardSession {
 
     struct Simulator;
     std::unique_ptr<Simulator> simulator_;
+    std::unique_ptr<core::Transport> pcsc_;
+    std::unique_ptr<CountingTransport> counter_;
+    core::Transport* previousTransport_ = nullptr;
     std::string simImage_;
     std::string source_;
     Bytes atr_;

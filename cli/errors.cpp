@@ -1,13 +1,13 @@
 #include "cli/errors.h"
 
-#include "cli/library_adapter.h"
 #include "cli/text/charset.h"
+#include "core/card.h"
 #include "results/result_codes.h"
 
 namespace zrn::cli {
 
 std::string libraryMessage(std::int32_t code) {
-    const std::string raw = library::errorMessage(code);
+    const std::string raw = core::errorMessage(code);
     if (auto utf8 = text::toUtf8(raw, "CP936")) {
         return *utf8;
     }

@@ -5,29 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/switch_transport.h"
+#include "cli/command_counter.h"
 
 namespace zrn::cli {
 
 namespace {
 bool gEnabled = true;
 constexpr int kWidth = 30;
-std::size_t gSent = 0;
-CommandObserver gObserver;
 }  // namespace
-
-std::size_t commandsSent() {
-    return gSent;
-}
-void setCommandObserver(CommandObserver observer) {
-    gObserver = std::move(observer);
-}
-void noteCommandSent() {
-    ++gSent;
-    if (gObserver) {
-        gObserver(gSent);
-    }
-}
 
 void Progress::setEnabled(bool enabled) {
     gEnabled = enabled;

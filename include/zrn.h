@@ -19,7 +19,7 @@
 
 #if defined(_WIN32)
 #  if defined(ZRN_BUILDING_LIBRARY)
-/* library/zrn.def exports the plain names with their ordinals; dllexport
+/* exports/zrn.def exports the plain names with their ordinals; dllexport
  * would add the stdcall-decorated names (ConnectReader@4) beside them. */
 #    define ZRN_API
 #  else
@@ -59,7 +59,9 @@ ZRN_API int32_t ZRN_CALL ConnectReader(ZRN_CARD_HANDLE handle);
 /* Capacities as seven comma-separated decimals, zero-terminated, into text
  * (ZRN_CONFIG_TEXT_SIZE bytes): ADN, other numbers, SMS, ADI, groups and two
  * further card capacities.
- * Results: 0 written; 1 no card attached; 4 text is NULL. */
+ * Results: 0 written; 1 no card attached; 2 the card failed while its layout
+ * was being tested (text untouched; hosts that test for 0 only must treat any
+ * other result as "no text"); 4 text is NULL. */
 ZRN_API int32_t ZRN_CALL GetConfig(char* text);
 
 /* Message of a result code in code page 936: exactly ZRN_ERRMSG_SIZE bytes are

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "phonebook/card_files.h"
 #include "phonebook/element_stream.h"
 #include "results/result_codes.h"

@@ -8,7 +8,7 @@
 
 #include "channel/bytes.h"
 #include "channel/card_channel.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "phonebook/element_stream.h"
 
 namespace zrn::phonebook {

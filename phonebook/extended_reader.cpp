@@ -14,9 +14,7 @@
 namespace zrn::phonebook {
 
 using channel::CardChannel;
-using channel::FetchFileInfo;
 using channel::FileInfo;
-using channel::InfoNeeded;
 using namespace extended;
 
 namespace {
@@ -24,38 +22,20 @@ namespace {
 constexpr std::uint8_t kFreshImageByte = 0xFF;
 constexpr std::uint8_t kErasedLength = 0xFF;
 
-template <typename Select>
-std::optional<FileInfo> selectAndDescribe(CardChannel& channel, Select select,
-                                          const PhonebookGeometry& geometry, InfoNeeded needed) {
-    std::uint8_t responseLength = 0;
-    if (!select(channel, geometry.phonebookDirectory, responseLength)) {
-        return std::nullopt;
-    }
-    return FetchFileInfo(channel, responseLength, needed);
+std::optional<FileInfo> describe(CardChannel& channel, const channel::CardFile& file,
+                                 const PhonebookGeometry& geometry) {
+    return channel::DescribeFile(channel, file, geometry.phonebookDirectory).info;
 }
 
-// A transparent file read whole, in READ BINARY pieces of at most 255 bytes.
-template <typename Select>
-bool loadTransparentFile(CardChannel& channel, Select select, const PhonebookGeometry& geometry,
-                         Bytes& image) {
-    const auto info = selectAndDescribe(channel, select, geometry, InfoNeeded::kFileSize);
+// A transparent file read whole; a piece that comes back short fails it.
+bool loadTransparentFile(CardChannel& channel, const channel::CardFile& file,
+                         const PhonebookGeometry& geometry, Bytes& image) {
+    const auto info = describe(channel, file, geometry);
     if (!info) {
         return false;
     }
     image.assign(info->fileSize, kFreshImageByte);
-    for (std::size_t offset = 0; offset < image.size(); offset += kMaxCommandData) {
-        const auto piece =
-            static_cast<std::uint8_t>(std::min(kMaxCommandData, image.size() - offset));
-        // A card that answers 90 00 with less than asked has not read the
-        // file: the contacts beyond would silently vanish.
-        std::uint8_t received = 0;
-        if (!channel.ReadBinary(image.data() + offset, piece, static_cast<std::uint16_t>(offset),
-                                &received) ||
-            received != piece) {
-            return false;
-        }
-    }
-    return true;
+    return channel.readTransparent(image.data(), image.size()).complete;
 }
 
 // ---- Contact building ----------------------------------------------------
@@ -274,8 +254,7 @@ class ContactBuilder {
 
 bool ReadGroupList(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& groupList) {
     const std::size_t groupCount = std::min(asSize(geometry.groupCount), kMaxRecords);
-    const auto info = selectAndDescribe(channel, channel::SelectGroupFile, geometry,
-                                        InfoNeeded::kFileSizeAndRecordLength);
+    const auto info = describe(channel, channel::files::kGroup, geometry);
     StreamBuilder out;
     if (!info) {
         // A card without groups needs no group file.
@@ -301,16 +280,15 @@ bool ReadGroupList(CardChannel& channel, const PhonebookGeometry& geometry, Byte
 }
 
 bool LoadNameFile(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image) {
-    return loadTransparentFile(channel, channel::SelectNameFile, geometry, image);
+    return loadTransparentFile(channel, channel::files::kName, geometry, image);
 }
 
 bool LoadNumberFile(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image) {
-    return loadTransparentFile(channel, channel::SelectNumberFile, geometry, image);
+    return loadTransparentFile(channel, channel::files::kNumber, geometry, image);
 }
 
 bool LoadAdiFile(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image) {
-    const auto info = selectAndDescribe(channel, channel::SelectAdiFile, geometry,
-                                        InfoNeeded::kFileSizeAndRecordLength);
+    const auto info = describe(channel, channel::files::kAdi, geometry);
     if (!info) {
         return false;
     }

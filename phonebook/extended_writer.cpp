@@ -17,8 +17,6 @@
 namespace zrn::phonebook {
 
 using channel::CardChannel;
-using channel::FetchFileInfo;
-using channel::InfoNeeded;
 using namespace extended;
 
 namespace {
@@ -253,19 +251,17 @@ struct ImageRefusals {
     std::int32_t noMemory;
 };
 
-template <typename Select>
-std::int32_t makeImageForFile(CardChannel& channel, Select select,
+std::int32_t makeImageForFile(CardChannel& channel, const channel::CardFile& file,
                               const PhonebookGeometry& geometry, const ImageRefusals& refusals,
                               Bytes& image) {
-    std::uint8_t responseLength = 0;
-    if (!select(channel, geometry.phonebookDirectory, responseLength)) {
+    const auto described = channel::DescribeFile(channel, file, geometry.phonebookDirectory);
+    if (!described.path) {
         return refusals.unselectable;
     }
-    const auto info = FetchFileInfo(channel, responseLength, InfoNeeded::kFileSize);
-    if (!info) {
+    if (!described.info) {
         return refusals.responseFailed;
     }
-    auto fresh = zeroImage(info->fileSize);
+    auto fresh = zeroImage(described.info->fileSize);
     if (!fresh) {
         return refusals.noMemory;
     }
@@ -319,27 +315,23 @@ constexpr WriteBackFailures kNumberWriteBack{
     result::kNumberWriteUnselectable, result::kNumberWriteResponseFailed,
     result::kNumberWriteFullPieceFailed, result::kNumberWriteLastPieceFailed};
 
-template <typename Select>
-std::int32_t writeTransparentFile(CardChannel& channel, Select select,
+std::int32_t writeTransparentFile(CardChannel& channel, const channel::CardFile& file,
                                   const PhonebookGeometry& geometry, const Bytes& image,
                                   const WriteBackFailures& failures) {
-    std::uint8_t responseLength = 0;
-    if (!select(channel, geometry.phonebookDirectory, responseLength)) {
+    const auto described = channel::DescribeFile(channel, file, geometry.phonebookDirectory);
+    if (!described.path) {
         return failures.unselectable;
     }
-    const auto info = FetchFileInfo(channel, responseLength, InfoNeeded::kFileSize);
-    if (!info) {
+    if (!described.info) {
         return failures.responseFailed;
     }
     // The image was made for the size the card reported before; never more
     // than the image is sent.
-    const std::size_t size = std::min<std::size_t>(info->fileSize, image.size());
-    for (std::size_t offset = 0; offset < size; offset += kMaxCommandData) {
-        const std::size_t piece = std::min(kMaxCommandData, size - offset);
-        if (!channel.UpdateBinary(image.data() + offset, static_cast<std::uint8_t>(piece),
-                                  static_cast<std::uint16_t>(offset))) {
-            return piece == kMaxCommandData ? failures.fullPieceFailed : failures.lastPieceFailed;
-        }
+    const std::size_t size = std::min<std::size_t>(described.info->fileSize, image.size());
+    const channel::Transfer written = channel.updateTransparent(image.data(), size);
+    if (!written) {
+        return written.failedPiece == kMaxCommandData ? failures.fullPieceFailed
+                                                      : failures.lastPieceFailed;
     }
     return result::kOk;
 }
@@ -433,7 +425,7 @@ std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometr
     }
     ExtendedImages images;
     if (const std::int32_t failed =
-            makeImageForFile(channel, channel::SelectNumberFile, geometry,
+            makeImageForFile(channel, channel::files::kNumber, geometry,
                              {result::kNumberFileUnselectable, result::kNumberResponseFailed,
                               result::kNumberImageNoMemory},
                              images.numbers);
@@ -441,7 +433,7 @@ std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometr
         return failed;
     }
     if (const std::int32_t failed =
-            makeImageForFile(channel, channel::SelectNameFile, geometry,
+            makeImageForFile(channel, channel::files::kName, geometry,
                              {result::kNameFileUnselectable, result::kNameResponseFailed,
                               result::kNameImageNoMemory},
                              images.names);
@@ -458,13 +450,13 @@ std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometr
         failed != result::kOk) {
         return failed;
     }
-    if (const std::int32_t failed = writeTransparentFile(channel, channel::SelectNameFile, geometry,
+    if (const std::int32_t failed = writeTransparentFile(channel, channel::files::kName, geometry,
                                                          images.names, kNameWriteBack);
         failed != result::kOk) {
         return failed;
     }
     if (const std::int32_t failed = writeTransparentFile(
-            channel, channel::SelectNumberFile, geometry, images.numbers, kNumberWriteBack);
+            channel, channel::files::kNumber, geometry, images.numbers, kNumberWriteBack);
         failed != result::kOk) {
         return failed;
     }

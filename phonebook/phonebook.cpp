@@ -22,7 +22,13 @@ Bytes PhonebookStream::joined() const {
 
 PhonebookStream readPhonebookStream(CardChannel& channel, const PhonebookGeometry& geometry) {
     PhonebookStream stream;
-    stream.extendedLayout = isExtendedLayout(channel, geometry);
+    const Layout layout = probeLayout(channel, geometry);
+    if (layout == Layout::kUnknown) {
+        stream.result = result::kCardError;
+        stream.layoutUnknown = true;
+        return stream;
+    }
+    stream.extendedLayout = layout == Layout::kExtended;
     if (stream.extendedLayout) {
         ExtendedRead read = readExtendedPhonebook(channel, geometry);
         stream.result = read.result;
@@ -40,17 +46,22 @@ PhonebookStream readPhonebookStream(CardChannel& channel, const PhonebookGeometr
 
 std::int32_t writePhonebookStream(CardChannel& channel, const PhonebookGeometry& geometry,
                                   std::int32_t count, ByteView stream) {
-    if (!isExtendedLayout(channel, geometry)) {
-        return WriteStandardPhonebook(channel, stream, count);
+    switch (probeLayout(channel, geometry)) {
+        case Layout::kStandard:
+            return WriteStandardPhonebook(channel, stream, count);
+        case Layout::kExtended:
+            return writeExtendedPhonebook(channel, geometry, stream);
+        case Layout::kUnknown:
+            break;
     }
-    return writeExtendedPhonebook(channel, geometry, stream);
+    return result::kCardError;
 }
 
 std::int32_t readPhonebook(CardChannel& channel, const PhonebookGeometry& geometry,
                            std::int32_t& count, std::int32_t& length, std::uint8_t* buffer) {
     const PhonebookStream stream = readPhonebookStream(channel, geometry);
     if (stream.result != result::kOk) {
-        if (!stream.extendedLayout) {
+        if (!stream.extendedLayout && !stream.layoutUnknown) {
             count = stream.contactCount;
         }
         return stream.result;

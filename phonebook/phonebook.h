@@ -8,7 +8,7 @@
 
 #include "channel/bytes.h"
 #include "channel/card_channel.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 
 namespace zrn::phonebook {
 
@@ -20,6 +20,8 @@ constexpr std::size_t kContactsLimit = 40000;
 struct PhonebookStream {
     std::int32_t result = 0;  // 0; kCardError extended, kInternal standard layout: unreadable
     bool extendedLayout = false;
+    // The card failed the layout probe (result 2): nothing was read.
+    bool layoutUnknown = false;
     Bytes groups;    // extended layout: one GRP element per group record
     Bytes contacts;  // NCD elements (extended: at least the empty NCD)
     // Contacts with content. On a standard-layout read failure, those built before it.
@@ -42,6 +44,7 @@ std::int32_t writePhonebookStream(channel::CardChannel& channel, const Phonebook
 // ReadZRN's steps for either layout; returns the export's result code. On
 // failure length and buffer are left untouched, and so is count but after a
 // standard-layout card failure (then it holds the contacts read before it).
+// A card whose layout cannot be told (see probeLayout) gives 2 with all three untouched.
 // A phone book beyond the host's buffer (kGroupListLimit, kContactsLimit)
 // fails with kCardError (extended) or kInternal (standard) and leaves all three untouched.
 std::int32_t readPhonebook(channel::CardChannel& channel, const PhonebookGeometry& geometry,

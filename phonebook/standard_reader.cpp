@@ -45,12 +45,7 @@ void appendContact(StreamBuilder& out, const Bytes& record, ByteView alpha,
 
 bool BuildStandardContacts(CardChannel& channel, std::int32_t& count, Bytes& contacts) {
     count = 0;
-    std::uint8_t responseLength = 0;
-    if (!channel::SelectAdnFile(channel, responseLength)) {
-        return false;
-    }
-    const auto info = channel::FetchFileInfo(channel, responseLength,
-                                             channel::InfoNeeded::kFileSizeAndRecordLength);
+    const auto info = channel::DescribeFile(channel, channel::files::kAdn).info;
     if (!info || info->recordLength < kAdnTrailerLength) {
         return false;
     }

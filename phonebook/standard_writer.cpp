@@ -151,12 +151,7 @@ std::int32_t WriteStandardPhonebook(CardChannel& channel, ByteView stream,
     if (stream.empty()) {
         return result::kOk;
     }
-    std::uint8_t responseLength = 0;
-    if (!channel::SelectAdnFile(channel, responseLength)) {
-        return result::kCardError;
-    }
-    const auto info = channel::FetchFileInfo(channel, responseLength,
-                                             channel::InfoNeeded::kFileSizeAndRecordLength);
+    const auto info = channel::DescribeFile(channel, channel::files::kAdn).info;
     if (!info || info->recordLength < kAdnTrailerLength) {
         return result::kCardError;
     }

@@ -33,7 +33,8 @@ constexpr Row kRows[] = {
     {kNoCardSms, {}, "no card handle is held", kSmsExports, Kind::kNoHandle, false},
     {kCardError, "SIM\xBF\xA8\xB4\xED\xCE\xF3(\xB6\xC1\xA1\xA2\xD0\xB4\xBF\xA8\xB4\xED\xCE\xF3).",
      // SIM卡错误(读、写卡错误).
-     "SIM card error (card read or write error)", kReadingAndWriting, Kind::kCardFailure, true},
+     "SIM card error (card read or write error)", kReadingAndWriting | kGetConfig,
+     Kind::kCardFailure, true},
     {kUnrecognisedCard, "SIM\xBF\xA8\xCE\xDE\xB7\xA8\xCA\xB6\xB1\xF0.",  // SIM卡无法识别.
      "SIM card cannot be recognised: EF_ADN, EF_SMS, the configuration or the option file "
      "cannot be read",

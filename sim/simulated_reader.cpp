@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "channel/card_channel.h"
 #include "sim/virtual_card.h"
 
 namespace zrn::sim {
@@ -10,41 +11,57 @@ constexpr long kInvalidHandle = static_cast<long>(0x80100003L);
 constexpr long kInsufficientBuffer = static_cast<long>(0x80100008L);
 constexpr long kNoSmartcard = static_cast<long>(0x8010000CL);
 
-VirtualCard* gCard = nullptr;
-CardHandle gHandle = 0;
+// The reader that insertCard fills, and the default transport before it.
+struct ProcessReader {
+    SimulatorTransport transport;
+    channel::Transport* previous = nullptr;
+    bool installed = false;
+};
+
+ProcessReader& processReader() {
+    static ProcessReader reader;
+    return reader;
+}
+
 }  // namespace
 
-void insertCard(VirtualCard* card, CardHandle handle) {
-    gCard = card;
-    gHandle = card != nullptr ? handle : 0;
-}
-
-VirtualCard* insertedCard() {
-    return gCard;
-}
-
-long exchangeWithSimulator(CardHandle handle, const std::uint8_t* command,
-                           std::uint32_t commandLength, std::uint8_t* response,
-                           std::uint32_t* responseLength) {
-    if (gCard == nullptr) {
+long SimulatorTransport::transmit(CardHandle handle, ByteView command, std::uint8_t* response,
+                                  std::uint32_t& responseLength) {
+    if (card_ == nullptr) {
         return kNoSmartcard;
     }
-    if (handle != gHandle) {
+    if (handle != handle_) {
         return kInvalidHandle;
     }
     Bytes answer;
-    const long rv = gCard->transmit(ByteView(command, commandLength), answer);
+    const long rv = card_->transmit(command, answer);
     if (rv != 0) {
         return rv;
     }
-    if (answer.size() > *responseLength) {
+    if (answer.size() > responseLength) {
         return kInsufficientBuffer;
     }
     if (!answer.empty()) {
         std::memcpy(response, answer.data(), answer.size());
     }
-    *responseLength = static_cast<std::uint32_t>(answer.size());
+    responseLength = static_cast<std::uint32_t>(answer.size());
     return 0;
+}
+
+void insertCard(VirtualCard* card, CardHandle handle) {
+    ProcessReader& reader = processReader();
+    reader.transport.insert(card, handle);
+    if (card != nullptr && !reader.installed) {
+        reader.previous = channel::setDefaultTransport(&reader.transport);
+        reader.installed = true;
+    } else if (card == nullptr && reader.installed) {
+        channel::setDefaultTransport(reader.previous);
+        reader.installed = false;
+    }
+}
+
+VirtualCard* insertedCard() {
+    return processReader().transport.card();
 }
 
 }  // namespace zrn::sim

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "channel/bytes.h"
+#include "channel/transport.h"
 
 namespace zrn::sim {
 
@@ -18,9 +19,32 @@ class VirtualCard {
 // The handle under which the simulated reader offers its card.
 constexpr CardHandle kSimulatedHandle = 0x5A524E;
 
-// Puts a card into the simulated reader that the library's exchanges reach in
-// tests and tools; nullptr takes it out. Exchanges on any other handle fail
-// with SCARD_E_INVALID_HANDLE, and with no card with SCARD_E_NO_SMARTCARD.
+// A reader holding a virtual card, as a transport for a CardChannel.
+// Exchanges on any other handle fail with SCARD_E_INVALID_HANDLE, and with no
+// card with SCARD_E_NO_SMARTCARD.
+class SimulatorTransport : public channel::Transport {
+  public:
+    SimulatorTransport() = default;
+    explicit SimulatorTransport(VirtualCard& card, CardHandle handle = kSimulatedHandle)
+        : card_(&card), handle_(handle) {}
+
+    void insert(VirtualCard* card, CardHandle handle = kSimulatedHandle) {
+        card_ = card;
+        handle_ = card != nullptr ? handle : 0;
+    }
+    VirtualCard* card() const { return card_; }
+
+    long transmit(CardHandle handle, ByteView command, std::uint8_t* response,
+                  std::uint32_t& responseLength) override;
+
+  private:
+    VirtualCard* card_ = nullptr;
+    CardHandle handle_ = 0;
+};
+
+// Puts a card into the simulated reader and makes that reader the default
+// transport of every channel; nullptr takes it out and restores the default
+// transport of before.
 void insertCard(VirtualCard* card, CardHandle handle = kSimulatedHandle);
 VirtualCard* insertedCard();
 
@@ -34,10 +58,5 @@ class ScopedCard {
     ScopedCard(const ScopedCard&) = delete;
     ScopedCard& operator=(const ScopedCard&) = delete;
 };
-
-// SCardTransmit's answer for the simulated reader.
-long exchangeWithSimulator(CardHandle handle, const std::uint8_t* command,
-                           std::uint32_t commandLength, std::uint8_t* response,
-                           std::uint32_t* responseLength);
 
 }  // namespace zrn::sim

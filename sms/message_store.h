@@ -13,11 +13,6 @@ namespace zrn::sms::store {
 
 using OpenPath = int (*)(std::uint8_t& responseLength, channel::CardChannel& channel);
 
-// Selects a file by its path and fetches its selection response. Nothing is
-// fetched for a file that could not be selected.
-std::optional<channel::FileInfo> openAndDescribe(OpenPath open, channel::CardChannel& channel,
-                                                 channel::InfoNeeded needed);
-
 // Selects a file by its path; true when every step succeeded.
 bool open(OpenPath open, channel::CardChannel& channel);
 
@@ -34,10 +29,5 @@ bool readMessageRecord(channel::CardChannel& channel, std::uint32_t index,
                        std::uint8_t* destination);
 bool updateMessageRecord(channel::CardChannel& channel, std::uint32_t index,
                          const std::uint8_t* source);
-
-// The selected transparent file from offset 0, in pieces of at most 255 bytes.
-bool readTransparent(channel::CardChannel& channel, std::uint8_t* destination, std::size_t length);
-bool updateTransparent(channel::CardChannel& channel, const std::uint8_t* source,
-                       std::size_t length);
 
 }  // namespace zrn::sms::store

@@ -33,8 +33,7 @@ bool isEmsValue(std::uint8_t value) {
 
 int SmsCodec::ReadMessages(std::int32_t& count, std::int32_t& position, std::uint8_t* output,
                            channel::CardChannel& channel) {
-    const auto info = store::openAndDescribe(channel::OpenMessageFile, channel,
-                                             InfoNeeded::kFileSizeAndRecordLength);
+    const auto info = channel::DescribeFile(channel, channel::files::kSms).info;
     if (!info) {
         return outcome::kResponseFailed;
     }
@@ -68,19 +67,22 @@ int SmsCodec::ReadMessages(std::int32_t& count, std::int32_t& position, std::uin
 
 int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std::uint8_t* output,
                                channel::CardChannel& channel) {
-    if (!store::open(channel::OpenExtraMessageIndex, channel)) {
-        return outcome::kNoIndex;
+    // Only a card that says the index does not exist keeps its extra
+    // messages unindexed; any other failure would read them all as one kind.
+    std::uint8_t responseLength = 0;
+    const channel::PathSelection indexSelected =
+        channel::SelectPath(channel, channel::files::kExtraMessageIndex, 0, responseLength);
+    if (!indexSelected) {
+        return indexSelected.notFound() ? outcome::kNoIndex : outcome::kResponseFailed;
     }
-    const auto extra = store::openAndDescribe(channel::OpenExtraMessageFile, channel,
-                                              InfoNeeded::kFileSizeAndRecordLength);
+    const auto extra = channel::DescribeFile(channel, channel::files::kExtraMessages).info;
     if (!extra) {
         return outcome::kResponseFailed;
     }
     if (!store::hasMessageRecords(*extra)) {
         return outcome::kExtraReadFailed;
     }
-    const auto indexInfo =
-        store::openAndDescribe(channel::OpenExtraMessageIndex, channel, InfoNeeded::kFileSize);
+    const auto indexInfo = channel::DescribeFile(channel, channel::files::kExtraMessageIndex).info;
     if (!indexInfo) {
         return outcome::kResponseFailed;
     }
@@ -90,7 +92,7 @@ int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std:
     } catch (const std::bad_alloc&) {
         return outcome::kNoMemory;
     }
-    if (!store::readTransparent(channel, index.data(), index.size())) {
+    if (!channel.readTransparent(index.data(), index.size())) {
         return outcome::kWriteFailed;
     }
 
@@ -126,12 +128,12 @@ int SmsCodec::ReadIndexedExtra(std::int32_t& count, std::int32_t& position, std:
 
 int SmsCodec::ReadUnindexedExtra(std::int32_t& count, std::int32_t& position, std::uint8_t* output,
                                  channel::CardChannel& channel) {
-    std::uint8_t responseLength = 0;
-    if (channel::OpenExtraMessageFile(responseLength, channel) != 1) {
+    const channel::FileDescription extraFile =
+        channel::DescribeFile(channel, channel::files::kExtraMessages);
+    if (!extraFile.path) {
         return outcome::kOk;  // the card keeps no extra messages
     }
-    const auto extra =
-        channel::FetchFileInfo(channel, responseLength, InfoNeeded::kFileSizeAndRecordLength);
+    const auto& extra = extraFile.info;
     if (!extra) {
         return outcome::kResponseFailed;
     }

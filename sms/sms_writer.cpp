@@ -143,8 +143,7 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     if (!hasExtraFile && heads.lms > 0) {
         return refuse(outcome::kNoRoom);
     }
-    const auto messageFile = store::openAndDescribe(channel::OpenMessageFile, channel,
-                                                    InfoNeeded::kFileSizeAndRecordLength);
+    const auto messageFile = channel::DescribeFile(channel, channel::files::kSms).info;
     if (!messageFile) {
         return refuse(outcome::kResponseFailed);
     }
@@ -154,15 +153,15 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     if (heads.cms > store::addressableRecords(*messageFile)) {
         return refuse(outcome::kNoRoom);
     }
-    std::uint8_t responseLength = 0;
-    if (channel::OpenExtraMessageFile(responseLength, channel) != 1) {
+    const channel::FileDescription extraFile =
+        channel::DescribeFile(channel, channel::files::kExtraMessages);
+    if (!extraFile.path) {
         if (heads.extra() > 0) {
             return refuse(hasExtraFile ? outcome::kExtraFileLost : outcome::kNoRoom);
         }
         return check;
     }
-    const auto extra =
-        channel::FetchFileInfo(channel, responseLength, InfoNeeded::kFileSizeAndRecordLength);
+    const auto& extra = extraFile.info;
     if (!extra) {
         return refuse(outcome::kResponseFailed);
     }
@@ -273,7 +272,7 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
     }
     // The established command sequence reads the index once before
     // rewriting it; its content is not needed.
-    if (!store::readTransparent(channel, indexAsRead.data(), indexAsRead.size())) {
+    if (!channel.readTransparent(indexAsRead.data(), indexAsRead.size())) {
         return outcome::kWriteFailed;
     }
     if (!store::open(channel::OpenExtraMessageFile, channel)) {
@@ -289,7 +288,7 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
         return outcome::kWriteFailed;
     }
     markIndex(index, lmsWritten, nextExtraRecord);
-    if (!store::updateTransparent(channel, index.data(), index.size())) {
+    if (!channel.updateTransparent(index.data(), index.size())) {
         return outcome::kWriteFailed;
     }
     return outcome::kOk;

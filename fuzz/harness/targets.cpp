@@ -4,7 +4,7 @@
 #include <array>
 
 #include "channel/card_channel.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 
 namespace zrn::fuzz {
 

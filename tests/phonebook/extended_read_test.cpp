@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "channel/file_map.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "phonebook/phonebook.h"
 #include "phonebook_support.h"
 

@@ -1,5 +1,6 @@
-// Fails every command of every export in turn, once with a status word and
-// once with a transport error, on the sample cards of both layouts. Each
+// Fails every command of every export in turn, once with a status word of
+// each class (not found, security, wrong parameters, technical problem, memory
+// problem) and once with a transport error, on the sample cards of both layouts. Each
 // failure must give a result the export documents for the step that failed,
 // never 0 unless the failing command is one whose failure the library reads
 // as a fact about the card (each such rule says why), and the card must hold
@@ -18,7 +19,7 @@
 #include "fuzz/harness/checked_calls.h"
 #include "fuzz/harness/contracts.h"
 #include "fuzz/harness/targets.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "sim/card_builder.h"
 #include "sim/samples.h"
 #include "sms/sms.h"
@@ -36,11 +37,21 @@ constexpr std::uint8_t kUpdateBinary = 0xD6;
 constexpr std::uint8_t kReadRecord = 0xB2;
 constexpr std::uint8_t kUpdateRecord = 0xDC;
 constexpr std::uint8_t kAnyInstruction = 0x00;
-constexpr std::uint16_t kFailingStatusWord = 0x6F00;
 constexpr long kPcscError = 0x80100016L;  // SCARD_E_NOT_TRANSACTED
 
 enum class Layout { kStandard, kExtended };
-enum class Fault { kStatusWord, kTransportError };
+
+// One injected fault: a status word of one class, or (0) a failed exchange.
+struct Fault {
+    const char* name;
+    std::uint16_t statusWord;
+    bool notFound;
+};
+
+constexpr Fault kFaults[] = {
+    {"94 04", 0x9404, true},  {"98 04", 0x9804, false}, {"6B 00", 0x6B00, false},
+    {"6F 00", 0x6F00, false}, {"92 40", 0x9240, false}, {"transport", 0, false},
+};
 
 const char* layoutName(Layout layout) {
     return layout == Layout::kExtended ? "extended" : "standard";
@@ -92,13 +103,18 @@ struct Rule {
     const char* noFailureBecause = nullptr;
     // For UPDATE BINARY: the result of a full 255-byte piece and of the last, shorter one.
     std::optional<std::int32_t> shortPieceResult = std::nullopt;
+    // When the card answers "not found" here, and that answer differs from a failure.
+    std::optional<std::set<std::int32_t>> notFoundResults = std::nullopt;
 
     bool matches(const Command& c) const {
         return c.target == target &&
                (instruction == kAnyInstruction || c.instruction == instruction) &&
                (occurrence == 0 || c.occurrence == occurrence);
     }
-    std::set<std::int32_t> allowed(const Command& c) const {
+    std::set<std::int32_t> allowed(const Command& c, const Fault& fault) const {
+        if (fault.notFound && notFoundResults) {
+            return *notFoundResults;
+        }
         if (shortPieceResult && c.p3 != 0xFF) {
             return {*shortPieceResult};
         }
@@ -126,9 +142,9 @@ void PrintTo(const SweepCase& c, std::ostream* os) {
 constexpr const char* kDiscovery =
     "the phone-book directory search is not acted upon: a card without one is a standard card";
 constexpr const char* kLayoutTest =
-    "a configuration file that cannot be selected makes the card a standard-layout card";
+    "a card that says the configuration file is not there is a standard-layout card";
 constexpr const char* kNoIndex =
-    "an index that cannot be selected means a card without one: every extra record is LMS";
+    "a card that says the index is not there has none: every extra record is LMS";
 constexpr const char* kAbsentStore =
     "the standard sample has no extra message store: a failed selection says the same";
 
@@ -145,8 +161,9 @@ std::vector<Rule> connectRules() {
     return {
         {files::kName, kSelect, 1, {0}, kDiscovery},
         {files::kSecondDirectory, kSelect, 0, {0}, kDiscovery},
-        {files::kConfig, kSelect, 0, {0}, kLayoutTest},
-        {0x0000, kSelect, 0, {0}, kLayoutTest},  // the path through a directory never found
+        {files::kConfig, kSelect, 0, {3}, kLayoutTest, std::nullopt, std::set{0}},
+        // the path through a directory never found
+        {0x0000, kSelect, 0, {3}, kLayoutTest, std::nullopt, std::set{0}},
         {files::kAdn, kAnyInstruction, 0, {3}},
         {files::kSms, kAnyInstruction, 0, {3}},
         {files::kConfig, kReadBinary, 0, {3}},
@@ -156,21 +173,21 @@ std::vector<Rule> connectRules() {
 
 std::vector<Rule> getConfigRules() {
     return {
-        {files::kConfig, kSelect, 0, {0}, kLayoutTest},
-        {0x0000, kSelect, 0, {0}, kLayoutTest},
+        {files::kConfig, kSelect, 0, {2}, kLayoutTest, std::nullopt, std::set{0}},
+        {0x0000, kSelect, 0, {2}, kLayoutTest, std::nullopt, std::set{0}},
     };
 }
 
 std::vector<Rule> readZrnRules(Layout layout) {
     if (layout == Layout::kStandard) {
         return {
-            {0x0000, kSelect, 0, {0}, kLayoutTest},
+            {0x0000, kSelect, 0, {2}, kLayoutTest, std::nullopt, std::set{0}},
             {files::kAdn, kAnyInstruction, 0, {319}},
         };
     }
     return {
-        {files::kConfig, kSelect, 0, {0}, kLayoutTest},
         // Read as a standard card, the sample's EF_ADN is read instead.
+        {files::kConfig, kSelect, 0, {2}, kLayoutTest, std::nullopt, std::set{0}},
         {files::kAdn, kAnyInstruction, 0, {319}},
         {files::kGroup, kAnyInstruction, 0, {2}},
         {files::kName, kAnyInstruction, 0, {2}},
@@ -182,13 +199,13 @@ std::vector<Rule> readZrnRules(Layout layout) {
 std::vector<Rule> writeZrnRules(Layout layout) {
     if (layout == Layout::kStandard) {
         return {
-            {0x0000, kSelect, 0, {0}, kLayoutTest},
+            {0x0000, kSelect, 0, {2}, kLayoutTest, std::nullopt, std::set{0}},
             {files::kAdn, kAnyInstruction, 0, {2}},
         };
     }
     return {
         // Taken for a standard card, the stream (led by GRP elements) is refused.
-        {files::kConfig, kSelect, 0, {339}},
+        {files::kConfig, kSelect, 0, {2}, nullptr, std::nullopt, std::set{339}},
         {files::kAdn, kAnyInstruction, 0, {2, 339}},
         {files::kNumber, kSelect, 1, {331}},
         {files::kNumber, kGetResponse, 1, {333}},
@@ -210,18 +227,21 @@ std::vector<Rule> readSmsRules(Layout layout) {
         {files::kSms, kAnyInstruction, 0, {2}},
     };
     if (layout == Layout::kStandard) {
-        rules.push_back({files::kExtraMessageIndex, kSelect, 0, {0}, kAbsentStore});
+        rules.push_back(
+            {files::kExtraMessageIndex, kSelect, 0, {2}, kAbsentStore, std::nullopt, std::set{0}});
         rules.push_back({files::kExtraMessages, kSelect, 0, {0}, kAbsentStore});
         return rules;
     }
-    rules.insert(rules.end(), {
-                                  {files::kExtraMessageIndex, kSelect, 1, {0}, kNoIndex},
-                                  // Selected again to read its records: a read failure.
-                                  {files::kExtraMessages, kSelect, 2, {305}},
-                                  {files::kExtraMessages, kReadRecord, 0, {305}},
-                                  {files::kExtraMessages, kAnyInstruction, 0, {2}},
-                                  {files::kExtraMessageIndex, kAnyInstruction, 0, {2}},
-                              });
+    rules.insert(
+        rules.end(),
+        {
+            {files::kExtraMessageIndex, kSelect, 1, {2}, kNoIndex, std::nullopt, std::set{0}},
+            // Selected again to read its records: a read failure.
+            {files::kExtraMessages, kSelect, 2, {305}},
+            {files::kExtraMessages, kReadRecord, 0, {305}},
+            {files::kExtraMessages, kAnyInstruction, 0, {2}},
+            {files::kExtraMessageIndex, kAnyInstruction, 0, {2}},
+        });
     return rules;
 }
 
@@ -369,8 +389,9 @@ struct Tally {
     std::size_t commands = 0;
     std::size_t cardsCompared = 0;
     std::map<std::int32_t, std::size_t> results;
-    // Per export and layout: commands failed and the results they gave.
-    std::map<std::string, std::pair<std::size_t, std::set<std::int32_t>>> perCase;
+    // Per export and layout: commands failed and, per fault, the results they gave.
+    std::map<std::string, std::pair<std::size_t, std::map<std::string, std::set<std::int32_t>>>>
+        perCase;
 };
 
 Tally& tally() {
@@ -435,15 +456,15 @@ TEST_P(FaultSweep, EveryFailedCommandGivesItsResultAndKeepsTheCard) {
                                        [&](const Rule& r) { return r.matches(command); });
         ASSERT_NE(rule, c.rules.end()) << "no rule for command " << command.number << ": "
                                        << toHex(baseline.log[command.number - 1].command);
-        for (Fault fault : {Fault::kStatusWord, Fault::kTransportError}) {
+        for (const Fault& fault : kFaults) {
             SCOPED_TRACE("command " + std::to_string(command.number) + " " +
-                         toHex(baseline.log[command.number - 1].command) +
-                         (fault == Fault::kStatusWord ? " answered 6F 00" : " transport error"));
+                         toHex(baseline.log[command.number - 1].command) + " failed with " +
+                         fault.name);
             ExportRun r;
             try {
                 r = runOnce(c, [&](sim::SimCard& card) {
-                    if (fault == Fault::kStatusWord) {
-                        card.failCommand(command.number, kFailingStatusWord);
+                    if (fault.statusWord != 0) {
+                        card.failCommand(command.number, fault.statusWord);
                     } else {
                         card.failTransportAt(command.number, kPcscError);
                     }
@@ -454,9 +475,9 @@ TEST_P(FaultSweep, EveryFailedCommandGivesItsResultAndKeepsTheCard) {
             }
             ++tally().cases;
             ++tally().results[r.result];
-            mine.second.insert(r.result);
+            mine.second[fault.name].insert(r.result);
             EXPECT_TRUE(isDocumentedResult(c.which, r.result)) << r.result;
-            EXPECT_EQ(rule->allowed(command).count(r.result), 1u)
+            EXPECT_EQ(rule->allowed(command, fault).count(r.result), 1u)
                 << "result " << r.result << " for a failure of this step";
             if (r.result == 0) {
                 EXPECT_NE(rule->noFailureBecause, nullptr) << "a failure reported as success";
@@ -489,9 +510,13 @@ class SweepReport : public ::testing::Environment {
         }
         std::cout << "\n";
         for (const auto& [which, seen] : t.perCase) {
-            std::cout << "  " << which << ": " << seen.first << " commands, results";
-            for (std::int32_t result : seen.second) {
-                std::cout << " " << result;
+            std::cout << "  " << which << ": " << seen.first << " commands; results by fault:";
+            for (const auto& [fault, results] : seen.second) {
+                std::cout << " [" << fault << ":";
+                for (std::int32_t result : results) {
+                    std::cout << " " << result;
+                }
+                std::cout << "]";
             }
             std::cout << "\n";
         }

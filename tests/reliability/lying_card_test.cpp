@@ -17,7 +17,7 @@
 #include "fuzz/harness/answer_rewriter.h"
 #include "fuzz/harness/checked_calls.h"
 #include "fuzz/harness/contracts.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "sim/card_builder.h"
 #include "sim/samples.h"
 #include "sms/sms.h"

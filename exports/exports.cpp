@@ -1,20 +1,15 @@
 // The seven exports. Each one only frames a call: module state, card check,
-// argument check, then the owning module's steps. No exception leaves here.
+// argument check, then the library's steps. No exception leaves here.
 #include "zrn.h"
 
-#include <new>
-
-#include "channel/card_channel.h"
-#include "library/geometry.h"
-#include "library/messages.h"
-#include "library/result_codes.h"
-#include "phonebook/phonebook.h"
-#include "sms/sms.h"
+#include "core/card.h"
+#include "results/messages.h"
+#include "results/result_codes.h"
 #include "startup/module_state.h"
 
 namespace {
 
-using zrn::channel::cardChannel;
+namespace result = zrn::result;
 
 // Runs `steps` inside the export frame. `failure` is the result for an
 // exception escaping the steps (only std::bad_alloc can), in the export's own terms.
@@ -22,7 +17,7 @@ template <typename Steps>
 std::int32_t framed(std::int32_t noCard, std::int32_t failure, Steps&& steps) noexcept {
     zrn::startup::ModuleStateGuard guard;
     try {
-        if (!cardChannel().HasCard()) {
+        if (!zrn::core::hasCard()) {
             return noCard;
         }
         return steps();
@@ -42,78 +37,69 @@ extern "C" {
 ZRN_API std::int32_t ZRN_CALL ConnectReader(ZRN_CARD_HANDLE handle) {
     zrn::startup::ModuleStateGuard guard;
     if (handle == 0) {
-        return zrn::result::kNoCard;
+        return result::kNoCard;
     }
     try {
-        auto& channel = cardChannel();
-        channel.SetCardHandle(handle);
-        return zrn::ReadCardGeometry(channel, zrn::phonebookGeometry())
-                   ? zrn::result::kOk
-                   : zrn::result::kUnrecognisedCard;
+        return zrn::core::connect(handle);
     } catch (...) {
-        return zrn::result::kUnrecognisedCard;
+        return result::kUnrecognisedCard;
     }
 }
 
 ZRN_API std::int32_t ZRN_CALL GetConfig(char* text) {
-    return framed(zrn::result::kNoCard, zrn::result::kNoCard, [&] {
+    return framed(result::kNoCard, result::kNoCard, [&] {
         if (text == nullptr) {
-            return zrn::result::kBadArgument;
+            return result::kBadArgument;
         }
-        auto& geometry = zrn::phonebookGeometry();
-        const bool extended = zrn::isExtendedLayout(cardChannel(), geometry);
-        zrn::formatConfigText(geometry, extended, text);
-        return zrn::result::kOk;
+        return zrn::core::config(text);
     });
 }
 
 ZRN_API std::int32_t ZRN_CALL GetErrMsg(std::int32_t code, char* text) {
     if (text == nullptr) {
-        return zrn::result::kBadArgument;
+        return result::kBadArgument;
     }
     zrn::writeErrorMessage(code, text);
-    return zrn::result::kOk;
+    return result::kOk;
 }
 
 ZRN_API std::int32_t ZRN_CALL ReadZRN(std::int32_t* count, std::int32_t* length,
                                       unsigned char* buffer) {
-    return framed(zrn::result::kNoCard, zrn::result::kCardError, [&] {
+    return framed(result::kNoCard, result::kCardError, [&] {
         if (count == nullptr || length == nullptr || buffer == nullptr) {
-            return zrn::result::kBadArgument;
+            return result::kBadArgument;
         }
-        return zrn::phonebook::readPhonebook(cardChannel(), zrn::phonebookGeometry(), *count,
-                                             *length, buffer);
+        return zrn::core::readPhonebook(*count, *length, buffer);
     });
 }
 
 ZRN_API std::int32_t ZRN_CALL WriteZRN(std::int32_t count, std::int32_t length,
                                        const unsigned char* stream) {
-    return framed(zrn::result::kNoCard, zrn::result::kCardError, [&] {
+    return framed(result::kNoCard, result::kCardError, [&] {
         if (isBadStream(length, stream)) {
-            return zrn::result::kBadArgument;
+            return result::kBadArgument;
         }
-        return zrn::phonebook::writePhonebook(cardChannel(), zrn::phonebookGeometry(), count,
-                                              length, stream);
+        return zrn::core::writePhonebook(count, length, stream);
     });
 }
 
 ZRN_API std::int32_t ZRN_CALL ReadSMS(std::int32_t* count, std::int32_t* length,
                                       unsigned char* buffer) {
-    return framed(zrn::result::kNoCardSms, zrn::result::kSmsNoMemory, [&] {
+    return framed(result::kNoCardSms, result::kSmsNoMemory, [&] {
         if (count == nullptr || length == nullptr || buffer == nullptr) {
-            return zrn::result::kBadArgument;
+            return result::kBadArgument;
         }
-        return zrn::sms::readMessages(cardChannel(), *count, *length, buffer);
+        return zrn::core::readMessages(*count, *length, buffer);
     });
 }
 
 ZRN_API std::int32_t ZRN_CALL WriteSMS(std::int32_t count, std::int32_t length,
                                        const unsigned char* stream) {
-    return framed(zrn::result::kNoCardSms, zrn::result::kSmsNoMemory, [&] {
+    return framed(result::kNoCardSms, result::kSmsNoMemory, [&] {
         if (count < 0 || isBadStream(length, stream)) {
-            return zrn::result::kBadArgument;
+            return result::kBadArgument;
         }
-        return zrn::sms::writeMessages(cardChannel(), count, length, stream);
+        return zrn::core::writeMessages(count, length, stream);
     });
 }
 

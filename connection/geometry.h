@@ -41,7 +41,12 @@ bool ReadCardGeometry(channel::CardChannel& channel, PhonebookGeometry& geometry
 // The capacities text of GetConfig, zero-terminated; `text` holds at least 41 bytes.
 void formatConfigText(const PhonebookGeometry& geometry, bool extendedLayout, char* text);
 
-// Whether the card is of the extended layout: the configuration file can be selected.
-bool isExtendedLayout(channel::CardChannel& channel, const PhonebookGeometry& geometry);
+// The phone-book layout, from the SELECT of the configuration file 9000 on
+// its path: extended when it is there, standard only when the card says the
+// file or a directory on its path does not exist (94 04, 6A 82). Any other
+// failure leaves the layout unknown: the card cannot be read, and guessing
+// "standard" would read or overwrite the wrong phone book.
+enum class Layout { kStandard, kExtended, kUnknown };
+Layout probeLayout(channel::CardChannel& channel, const PhonebookGeometry& geometry);
 
 }  // namespace zrn

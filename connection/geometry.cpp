@@ -1,4 +1,4 @@
-#include "library/geometry.h"
+#include "connection/geometry.h"
 
 #include <cstdio>
 
@@ -7,8 +7,6 @@
 namespace zrn {
 
 using channel::CardChannel;
-using channel::FetchFileInfo;
-using channel::InfoNeeded;
 
 PhonebookGeometry& phonebookGeometry() {
     static PhonebookGeometry geometry;
@@ -43,13 +41,8 @@ void resetCounts(PhonebookGeometry& geometry) {
     geometry.capacity7 = 0;
 }
 
-template <typename Select>
-bool readRecordCount(CardChannel& channel, Select select, std::int32_t& count) {
-    std::uint8_t responseLength = 0;
-    if (!select(channel, responseLength)) {
-        return false;
-    }
-    const auto info = FetchFileInfo(channel, responseLength, InfoNeeded::kFileSizeAndRecordLength);
+bool readRecordCount(CardChannel& channel, const channel::CardFile& file, std::int32_t& count) {
+    const auto info = channel::DescribeFile(channel, file).info;
     if (!info) {
         return false;
     }
@@ -66,9 +59,14 @@ bool readExactly(CardChannel& channel, std::uint8_t* buffer, std::uint8_t length
 
 }  // namespace
 
-bool isExtendedLayout(CardChannel& channel, const PhonebookGeometry& geometry) {
+Layout probeLayout(CardChannel& channel, const PhonebookGeometry& geometry) {
     std::uint8_t responseLength = 0;
-    return channel::SelectConfigFile(channel, geometry.phonebookDirectory, responseLength);
+    const channel::PathSelection config = channel::SelectPath(
+        channel, channel::files::kConfig, geometry.phonebookDirectory, responseLength);
+    if (config) {
+        return Layout::kExtended;
+    }
+    return config.notFound() ? Layout::kStandard : Layout::kUnknown;
 }
 
 bool ReadCardGeometry(CardChannel& channel, PhonebookGeometry& geometry) {
@@ -77,12 +75,17 @@ bool ReadCardGeometry(CardChannel& channel, PhonebookGeometry& geometry) {
     }
     channel::FindPhonebookDirectory(channel, geometry.phonebookDirectory);
     resetCounts(geometry);
-    if (!readRecordCount(channel, channel::SelectAdnFile, geometry.adnCount) ||
-        !readRecordCount(channel, channel::SelectSmsFile, geometry.smsCount)) {
+    if (!readRecordCount(channel, channel::files::kAdn, geometry.adnCount) ||
+        !readRecordCount(channel, channel::files::kSms, geometry.smsCount)) {
         return false;
     }
-    if (!isExtendedLayout(channel, geometry)) {
-        return true;
+    switch (probeLayout(channel, geometry)) {
+        case Layout::kStandard:
+            return true;
+        case Layout::kUnknown:
+            return false;
+        case Layout::kExtended:
+            break;
     }
     std::uint8_t buffer[kConfigFileLength] = {};
     if (!readExactly(channel, buffer, kConfigFileLength)) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "channel/card_channel.h"
-#include "library/geometry.h"
+#include "connection/geometry.h"
 #include "sim/scripted_card.h"
 #include "startup/module_state.h"
 #include "support/scripts.h"
@@ -131,8 +131,8 @@ TEST_F(Connection, NullConfigBufferIsAParameterError) {
 }
 
 // A connection that fails at any command gives 3, keeps the handle and keeps
-// what the steps before the failure stored; a configuration file that cannot
-// be selected makes the card a standard-layout card instead.
+// what the steps before the failure stored. A card failure on the way to the
+// configuration file is no answer about the layout: it fails the connection too.
 TEST_F(Connection, FailureAtEachCommandGivesThree) {
     const Script full = connectionScript(0x01B8, 0x1C, 20 * 176, kConfig, kOption);
     // Discovery (the first three commands) is not acted upon; a failure there
@@ -143,8 +143,7 @@ TEST_F(Connection, FailureAtEachCommandGivesThree) {
         Script script(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(failAt) + 1);
         script.back().response = "6F 00";
         play(script);
-        const bool configSelection = failAt >= 11 && failAt <= 13;
-        EXPECT_EQ(ConnectReader(sim::kSimulatedHandle), configSelection ? 0 : 3);
+        EXPECT_EQ(ConnectReader(sim::kSimulatedHandle), 3);
         EXPECT_TRUE(channel::cardChannel().HasCard());
         EXPECT_EQ(card_->verify(), "");
         const PhonebookGeometry& g = phonebookGeometry();

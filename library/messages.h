@@ -1,3 +1,0 @@
-#pragma once
-// Moved to results/; kept only until the exports include it from there.
-#include "results/messages.h"
