@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "connection/geometry.h"
 #include "fuzz/harness/checked_calls.h"
 #include "fuzz/harness/contracts.h"
 #include "fuzz/harness/targets.h"
-#include "connection/geometry.h"
 #include "sim/card_builder.h"
 #include "sim/samples.h"
 #include "sms/sms.h"
