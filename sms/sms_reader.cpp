@@ -131,7 +131,9 @@ int SmsCodec::ReadUnindexedExtra(std::int32_t& count, std::int32_t& position, st
     const channel::FileDescription extraFile =
         channel::DescribeFile(channel, channel::files::kExtraMessages);
     if (!extraFile.path) {
-        return outcome::kOk;  // the card keeps no extra messages
+        // Only a card that says so keeps no extra messages; a failed
+        // selection would silently drop them from the read.
+        return extraFile.path.notFound() ? outcome::kOk : outcome::kResponseFailed;
     }
     const auto& extra = extraFile.info;
     if (!extra) {

@@ -125,8 +125,15 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     };
     // With messages for the extra store, the index's own size is learnt here:
     // a record without an index byte could be written but never read again.
+    // Only a card that says a store is not there lacks it: any other failure
+    // of these selections is a card failure, before anything is written.
     std::uint8_t indexResponseLength = 0;
-    check.hasIndex = channel::OpenExtraMessageIndex(indexResponseLength, channel) == 1;
+    const channel::PathSelection indexSelected =
+        channel::SelectPath(channel, channel::files::kExtraMessageIndex, 0, indexResponseLength);
+    if (!indexSelected && !indexSelected.notFound()) {
+        return refuse(outcome::kResponseFailed);
+    }
+    check.hasIndex = indexSelected.selected();
     if (!check.hasIndex && heads.ems > 0) {
         return refuse(outcome::kNoRoom);
     }
@@ -139,7 +146,13 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
         }
         indexSize = index->fileSize;
     }
-    const bool hasExtraFile = store::open(channel::OpenExtraMessageFile, channel);
+    std::uint8_t extraResponseLength = 0;
+    const channel::PathSelection extraSelected =
+        channel::SelectPath(channel, channel::files::kExtraMessages, 0, extraResponseLength);
+    if (!extraSelected && !extraSelected.notFound()) {
+        return refuse(outcome::kResponseFailed);
+    }
+    const bool hasExtraFile = extraSelected.selected();
     if (!hasExtraFile && heads.lms > 0) {
         return refuse(outcome::kNoRoom);
     }

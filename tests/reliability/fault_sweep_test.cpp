@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "connection/geometry.h"
 #include "fuzz/harness/checked_calls.h"
 #include "fuzz/harness/contracts.h"
 #include "fuzz/harness/targets.h"
-#include "connection/geometry.h"
 #include "sim/card_builder.h"
 #include "sim/samples.h"
 #include "sms/sms.h"
@@ -145,6 +145,8 @@ constexpr const char* kLayoutTest =
     "a card that says the configuration file is not there is a standard-layout card";
 constexpr const char* kNoIndex =
     "a card that says the index is not there has none: every extra record is LMS";
+constexpr const char* kNoExtraMessages =
+    "the extra message file's size matters only to a stream with extra messages";
 constexpr const char* kAbsentStore =
     "the standard sample has no extra message store: a failed selection says the same";
 
@@ -229,7 +231,8 @@ std::vector<Rule> readSmsRules(Layout layout) {
     if (layout == Layout::kStandard) {
         rules.push_back(
             {files::kExtraMessageIndex, kSelect, 0, {2}, kAbsentStore, std::nullopt, std::set{0}});
-        rules.push_back({files::kExtraMessages, kSelect, 0, {0}, kAbsentStore});
+        rules.push_back(
+            {files::kExtraMessages, kSelect, 0, {2}, kAbsentStore, std::nullopt, std::set{0}});
         return rules;
     }
     rules.insert(
@@ -248,15 +251,16 @@ std::vector<Rule> readSmsRules(Layout layout) {
 std::vector<Rule> writeSmsRules(Layout layout) {
     if (layout == Layout::kStandard) {
         return {
-            {files::kExtraMessageIndex, kSelect, 0, {0}, kAbsentStore},
-            {files::kExtraMessages, kSelect, 0, {0}, kAbsentStore},
+            {files::kExtraMessageIndex, kSelect, 0, {2}, kAbsentStore, std::nullopt, std::set{0}},
+            {files::kExtraMessages, kSelect, 1, {2}, kAbsentStore, std::nullopt, std::set{0}},
+            {files::kExtraMessages, kSelect, 2, {0}, kNoExtraMessages},
             {files::kSms, kAnyInstruction, 0, {2}},
         };
     }
     return {
         // The checks then find a store missing for messages of the stream.
-        {files::kExtraMessageIndex, kSelect, 1, {4}},
-        {files::kExtraMessages, kSelect, 1, {4}},
+        {files::kExtraMessageIndex, kSelect, 1, {2}, nullptr, std::nullopt, std::set{4}},
+        {files::kExtraMessages, kSelect, 1, {2}, nullptr, std::nullopt, std::set{4}},
         {files::kSms, kAnyInstruction, 0, {2}},
         {files::kExtraMessages, kAnyInstruction, 0, {2}},
         {files::kExtraMessageIndex, kAnyInstruction, 0, {2}},

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "channel/card_channel.h"
+#include "connection/geometry.h"
 #include "fuzz/harness/answer_rewriter.h"
 #include "fuzz/harness/checked_calls.h"
 #include "fuzz/harness/contracts.h"
-#include "connection/geometry.h"
 #include "sim/card_builder.h"
 #include "sim/samples.h"
 #include "sms/sms.h"
