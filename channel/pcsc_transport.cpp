@@ -1,6 +1,12 @@
 #include <winscard.h>
 
+#include <type_traits>
+
 #include "channel/transport.h"
+#include "zrn.h"
+
+// The handle ConnectReader takes is this platform's own card handle.
+static_assert(std::is_same_v<ZRN_CARD_HANDLE, SCARDHANDLE>);
 
 namespace zrn::channel {
 

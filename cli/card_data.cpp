@@ -1,15 +1,20 @@
 #include "cli/card_data.h"
 
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 
+#include "channel/card_channel.h"
+#include "channel/file_map.h"
+#include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
 #include "cli/library_adapter.h"
 #include "cli/progress.h"
+#include "cli/text/terminal.h"
+#include "results/result_codes.h"
+#include "sms/message_store.h"
 
 namespace zrn::cli {
 
@@ -66,11 +71,9 @@ Bytes freeRecord() {
     return r;
 }
 
-// 2 is a refused card write (group, ADI or EF_ADN records) and 360 on are
-// the write-back of the name and number files: both can come after the card
-// has been changed. Every other refusal comes before the first write.
-bool writeMayHaveStarted(std::int32_t result) {
-    return result == 2 || result >= 360;
+bool writeMayHaveStarted(std::int32_t code) {
+    const result::Row* row = result::find(code);
+    return row == nullptr || row->mayFollowWrite;
 }
 
 std::string describeRecord(const StoredSms& s) {
@@ -99,6 +102,9 @@ PhonebookSnapshot readPhonebook(CardSession& session) {
     s.count = stream.count;
     s.raw = std::move(raw.value());
     s.phonebook = decodePhonebook(s.raw);
+    for (const std::string& damage : numbersWithDigitsAfterTheirEnd(s.raw)) {
+        std::cerr << "warning: " << text::terminalText(damage) << "\n";
+    }
     return s;
 }
 
@@ -122,6 +128,8 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
         fail(kExitCard, "the card does not hold what was written: " + *difference +
                             ". Restore the backup with zrn restore BACKUP, or write again.");
     }
+    // A simulator image is the card: the write is done once the file holds it.
+    session.save();
 }
 
 MessagesSnapshot readMessages(CardSession& session) {
@@ -140,6 +148,50 @@ MessagesSnapshot readMessages(CardSession& session) {
         fail(kExitCard, "the library returned messages this tool cannot read: " + stored.error());
     }
     return {std::move(stream.bytes), std::move(stored.value())};
+}
+
+std::vector<StoredSms> readDeletedMessages(CardSession& session) {
+    auto& channel = channel::cardChannel();
+    const MessageStores& stores = session.stores();
+    Progress progress("looking for deleted messages",
+                      stores.smsRecords + stores.extraRecords + kCommandOverhead);
+    Bytes index;  // of the extra file: value 1 marks an EMS record
+    if (stores.extraIndex) {
+        const auto described = channel::DescribeFile(channel, channel::files::kExtraMessageIndex, 0,
+                                                     channel::InfoNeeded::kFileSize);
+        if (described) {
+            index.resize(described.info->fileSize);
+        }
+        if (!described || !channel.readTransparent(index.data(), index.size())) {
+            fail(kExitCard, "the extra message index could not be read; nothing was changed");
+        }
+    }
+    std::vector<StoredSms> found;
+    const auto scan = [&](const channel::CardFile& store, const char* file, bool extra) {
+        const auto described = channel::DescribeFile(channel, store);
+        if (!described || !sms::store::hasMessageRecords(*described.info)) {
+            fail(kExitCard,
+                 std::string("the records of ") + file + " could not be read; nothing was changed");
+        }
+        Bytes record(kSmsRecordSize);
+        const std::uint32_t records = sms::store::addressableRecords(*described.info);
+        for (std::uint32_t i = 0; i < records; ++i) {
+            if (!sms::store::readMessageRecord(channel, i, record.data())) {
+                fail(kExitCard, "record " + std::to_string(i + 1) + " of " + file +
+                                    " could not be read; nothing was changed");
+            }
+            if (holdsDeletedMessage(record)) {
+                const bool ems = extra && i < index.size() && index[i] == 1;
+                found.push_back(
+                    {extra ? (ems ? "EMS" : "LMS") : "CMS", static_cast<int>(i + 1), record});
+            }
+        }
+    };
+    scan(channel::files::kSms, "EF_SMS", false);
+    if (stores.extraFile) {
+        scan(channel::files::kExtraMessages, "the extra message file", true);
+    }
+    return found;
 }
 
 PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredSms>& given) {
@@ -247,6 +299,7 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
         fail(kExitCard, "wrote " + std::to_string(expected.size()) + " messages, the card holds " +
                             std::to_string(back.stored.size()) + ". Restore the backup.");
     }
+    session.save();
 }
 
 nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
@@ -270,6 +323,7 @@ nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnaps
         nlohmann::ordered_json m = formats::messagesToJson(messages->stored);
         m.erase("format");
         m.erase("version");
+        m["deleted"] = deletedMessagesJson(readDeletedMessages(session));
         doc["messages"] = m;
     }
     return doc;
@@ -285,18 +339,21 @@ std::string saveBackup(CardSession& session, const std::string& path, bool phone
     if (messages) {
         sms = readMessages(session);
     }
-    const std::string target = path.empty() ? "zrn-backup-" + timestampForFile() + ".json" : path;
     const nlohmann::ordered_json doc =
         backupDocument(session, pb ? &*pb : nullptr, sms ? &*sms : nullptr);
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out << doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-    out.close();
-    if (!out) {
-        fail(kExitUsage, "cannot write the backup " + target +
-                             "; nothing was written to the card. Choose another place with "
-                             "--backup FILE.");
+    const std::string text =
+        doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    try {
+        if (!path.empty()) {
+            replaceFile(path, text);
+            return path;
+        }
+        return createNewFile("zrn-backup-" + timestampForFile(), ".json", text);
+    } catch (const CliError& e) {
+        fail(e.exitCode(), std::string(e.what()) +
+                               ". Nothing was written to the card; choose another place for "
+                               "the backup.");
     }
-    return target;
 }
 
 std::string phonebookText(const Phonebook& phonebook) {
@@ -304,7 +361,7 @@ std::string phonebookText(const Phonebook& phonebook) {
     bool anyGroup = false;
     for (const Group& g : phonebook.groups) {
         if (!g.name.empty()) {
-            out << (anyGroup ? ", " : "Groups: ") << g.number << " " << g.name;
+            out << (anyGroup ? ", " : "Groups: ") << g.number << " " << text::terminalText(g.name);
             anyGroup = true;
         }
     }
@@ -314,12 +371,14 @@ std::string phonebookText(const Phonebook& phonebook) {
     out << phonebook.contacts.size() << " contact(s)\n";
     for (std::size_t i = 0; i < phonebook.contacts.size(); ++i) {
         const Contact& c = phonebook.contacts[i];
-        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : c.name) << "\n";
+        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : text::terminalText(c.name))
+            << "\n";
         for (const PhoneNumber& n : c.numbers) {
-            out << "       " << numberTypeName(n.type) << ": " << n.number << "\n";
+            out << "       " << numberTypeName(n.type) << ": " << text::terminalText(n.number)
+                << "\n";
         }
         for (const std::string& note : c.notes) {
-            out << "       note: " << note << "\n";
+            out << "       note: " << text::terminalText(note) << "\n";
         }
         if (!c.groups.empty()) {
             out << "       groups:";
@@ -327,40 +386,10 @@ std::string phonebookText(const Phonebook& phonebook) {
                 const Group* group = phonebook.group(g);
                 out << " " << g;
                 if (group != nullptr && !group->name.empty()) {
-                    out << " (" << group->name << ")";
+                    out << " (" << text::terminalText(group->name) << ")";
                 }
             }
             out << "\n";
-        }
-    }
-    return out.str();
-}
-
-std::string messagesText(const std::vector<StoredSms>& stored) {
-    std::ostringstream out;
-    const auto messages = assembleMessages(stored);
-    out << messages.size() << " message(s)\n";
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        const SmsMessage& m = messages[i];
-        const DecodedSms& d = m.first;
-        out << "  " << i + 1 << ". [" << smsStatusName(d.status) << "] ";
-        out << (d.kind == SmsKind::kSubmit ? "to " : "from ")
-            << (d.address.empty() ? "?" : d.address);
-        if (!d.timestamp.empty()) {
-            out << "  " << d.timestamp;
-        }
-        out << "  (" << stored[m.parts.front()].store;
-        if (m.totalParts > 1) {
-            out << ", " << m.parts.size() << " of " << m.totalParts << " parts";
-        }
-        out << ")\n";
-        if (!d.problem.empty()) {
-            out << "     (" << d.problem << ")\n";
-        }
-        std::istringstream lines(m.text);
-        std::string line;
-        while (std::getline(lines, line)) {
-            out << "     " << line << "\n";
         }
     }
     return out.str();

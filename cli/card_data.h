@@ -32,6 +32,12 @@ struct MessagesSnapshot {
 };
 
 MessagesSnapshot readMessages(CardSession& session);
+// Deleted messages: the free records of EF_SMS and of the extra message file
+// whose bytes still hold a message (the library's reader skips free records).
+// `position` is the record number in its file; records of the extra file are
+// LMS unless its index marks them EMS. Fails (exit code 2) when a record
+// cannot be read.
+std::vector<StoredSms> readDeletedMessages(CardSession& session);
 // The stream that replaces every message on the card with `messages`
 // (records of the free status fill the rest of each store). Checked against
 // the card's stores before anything is written; fails with exit code 1.
@@ -44,7 +50,9 @@ PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredS
 // Writes, then reads back and compares.
 void writeMessages(CardSession& session, const PreparedMessages& prepared);
 
-// The backup document: the raw streams (lossless) and their decoded view.
+// The backup document: the raw streams (lossless) and their decoded view;
+// with the messages, the deleted ones recovered from free records, which a
+// restore does not write back.
 nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
                                       const MessagesSnapshot* messages);
 // Writes a backup of what `parts` names ("phonebook", "messages" or both) to
@@ -55,5 +63,9 @@ std::string saveBackup(CardSession& session, const std::string& path, bool phone
 // What the human-readable views show.
 std::string phonebookText(const Phonebook& phonebook);
 std::string messagesText(const std::vector<StoredSms>& stored);
+std::string deletedMessagesText(const std::vector<StoredSms>& deleted);
+// The deleted messages as the entries of a messages document, each marked
+// "deleted": true.
+nlohmann::ordered_json deletedMessagesJson(const std::vector<StoredSms>& deleted);
 
 }  // namespace zrn::cli

@@ -7,13 +7,16 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 #include "channel/card_channel.h"
 #include "channel/file_map.h"
 #include "channel/transport.h"
+#include "cli/atomic_file.h"
 #include "cli/command_counter.h"
 #include "cli/errors.h"
 #include "cli/library_adapter.h"
+#include "cli/text/terminal.h"
 #include "library/geometry.h"
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
@@ -175,8 +178,10 @@ CardSession::~CardSession() {
         if (written_) {
             save();
         }
-    } catch (...) {
-        // Reported by save() callers; a destructor must not throw.
+    } catch (const std::exception& e) {
+        // A destructor must not throw; the command has failed already or
+        // only the PIN counter changed.
+        std::cerr << "zrn: " << text::terminalLines(e.what()) << "\n";
     }
     if (counter_) {
         channel::cardChannel().setTransport(previousTransport_);
@@ -301,6 +306,8 @@ void CardSession::presentPin(const SessionOptions& options) {
                                options.pinEnv + " is not set");
         }
         pin = value;
+        // Read once: no later code or child process finds the PIN there.
+        ::unsetenv(options.pinEnv.c_str());
     } else {
         pin = promptPin();
     }
@@ -412,10 +419,10 @@ void CardSession::save() {
         return;
     }
     try {
-        sim::saveImage(simulator_->card.image(), simImage_);
+        replaceFile(simImage_, sim::serializeImage(simulator_->card.image()));
         written_ = false;
-    } catch (const std::exception& e) {
-        fail(kExitUsage, "the card image " + simImage_ + " could not be saved: " + e.what());
+    } catch (const CliError& e) {
+        fail(e.exitCode(), std::string("the card image was not saved: ") + e.what());
     }
 }
 

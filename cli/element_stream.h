@@ -1,7 +1,8 @@
 #pragma once
 
-// The tagged element stream of the library's phone-book and SMS exports: a
-// 0x01 marker, a three-letter tag, a four-byte big-endian length, the value.
+// The element stream of the library's phone-book and SMS exports (a
+// marker, a three-letter tag, a big-endian length, the value) with string
+// tags, over stream/.
 
 #include <cstdint>
 #include <string>

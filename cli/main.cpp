@@ -8,6 +8,7 @@
 #include "cli/commands/commands.h"
 #include "cli/errors.h"
 #include "cli/progress.h"
+#include "cli/text/terminal.h"
 
 namespace {
 
@@ -26,6 +27,9 @@ void addImportOptions(CLI::App& command, ImportOptions& options, bool phonebook)
             ->check(CLI::IsMember({"00"}));
         command.add_flag("--allow-loss", options.allowLoss,
                          "Write even when texts must be cut or entries dropped to fit the card");
+        command.add_option("--charset", options.charset,
+                           "Charset of a CSV or vCard file that is not UTF-8 (GBK, windows-1252, "
+                           "UTF-16LE, ...); UTF-16 with a byte-order mark is found without it");
     } else {
         command.add_option("--format", options.format, "json or raw (default: from the file)")
             ->check(CLI::IsMember({"json", "raw"}));
@@ -88,6 +92,8 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"json", "text", "raw"}));
     smsExportCommand->add_option("-o,--output", smsOut.output,
                                  "File to write ('-': standard output)");
+    smsExportCommand->add_flag("--deleted", smsOut.deleted,
+                               "Also the deleted messages still held by free records, marked so");
     smsExportCommand->callback([&] { action = [&] { return smsExport(global, smsOut); }; });
     ImportOptions smsIn;
     auto* smsImportCommand = sms->add_subcommand("import", "Replace the messages with a file's");
@@ -133,10 +139,11 @@ int main(int argc, char** argv) {
     try {
         return action ? action() : kExitUsage;
     } catch (const CliError& e) {
-        std::cerr << "zrn: " << e.what() << "\n";
+        // Errors may quote a name from the card or a line from a file.
+        std::cerr << "zrn: " << zrn::cli::text::terminalLines(e.what()) << "\n";
         return e.exitCode();
     } catch (const std::exception& e) {
-        std::cerr << "zrn: " << e.what() << "\n";
+        std::cerr << "zrn: " << zrn::cli::text::terminalLines(e.what()) << "\n";
         return kExitCard;
     }
 }

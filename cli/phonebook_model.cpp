@@ -521,19 +521,54 @@ const Group* Phonebook::group(int number) const {
     return nullptr;
 }
 
+namespace {
+// GSM 11.11 10.5.1: nibble F pads the number to the length stored and ends it.
+constexpr std::uint8_t kFillerDigit = 0x3F;
+}  // namespace
+
 std::string digitTextToNumber(ByteView digits) {
-    static constexpr char kHigh[] = {'*', '#', 'p', '?', 'e', 'f'};
+    static constexpr char kHigh[] = {'*', '#', 'p', '?', 'e'};
     std::string out;
     for (const std::uint8_t d : digits) {
+        if (d == kFillerDigit) {
+            break;
+        }
         if (d >= '0' && d <= '9') {
             out.push_back(static_cast<char>(d));
-        } else if (d >= 0x3A && d <= 0x3F) {
+        } else if (d >= 0x3A && d < kFillerDigit) {
             out.push_back(kHigh[d - 0x3A]);
         } else {
             out.push_back('?');  // not a nibble: nothing the card could hold
         }
     }
     return out;
+}
+
+std::vector<std::string> numbersWithDigitsAfterTheirEnd(const RawPhonebook& raw) {
+    std::vector<std::string> found;
+    for (std::size_t i = 0; i < raw.contacts.size(); ++i) {
+        const RawContact& contact = raw.contacts[i];
+        for (const RawNumber& n : contact.numbers) {
+            const auto end = std::find(n.digits.begin(), n.digits.end(), kFillerDigit);
+            const auto more =
+                std::find_if(end, n.digits.end(), [](std::uint8_t d) { return d != kFillerDigit; });
+            if (more == n.digits.end()) {
+                continue;
+            }
+            const std::string number = digitTextToNumber(n.digits);
+            std::string after;
+            for (auto d = more; d != n.digits.end(); ++d) {
+                after +=
+                    *d == kFillerDigit ? std::string("F") : digitTextToNumber(ByteView(&*d, 1));
+            }
+            found.push_back(contactLabel(i, text::decodeAlpha(contact.name)) + ": the " +
+                            numberTypeName(n.type) + " number " + number +
+                            " is followed on the card by digits after its end mark F (" + after +
+                            "), a damaged record; shown as " +
+                            (number.empty() ? std::string("empty") : number));
+        }
+    }
+    return found;
 }
 
 std::vector<int> parseGroupDigits(ByteView digits) {

@@ -56,7 +56,8 @@ struct Phonebook {
 };
 
 // Digit text of the stream (0x30 + nibble) to people's form: 0x3A is '*',
-// 0x3B '#', 0x3C 'p' (pause), 0x3D '?' (wild), 0x3E 'e', 0x3F 'f'.
+// 0x3B '#', 0x3C 'p' (pause), 0x3D '?' (wild), 0x3E 'e'; 0x3F, the filler F,
+// ends the number.
 std::string digitTextToNumber(ByteView digits);
 
 // --- the stream, byte for byte ----------------------------------------------
@@ -84,6 +85,9 @@ Outcome<RawPhonebook> parsePhonebookStream(ByteView stream);
 // Group digits ("1\x013") to numbers, read as the writer reads them.
 std::vector<int> parseGroupDigits(ByteView digits);
 Phonebook decodePhonebook(const RawPhonebook& raw);
+// One line for each number whose record holds digits after the filler F that
+// ends it: the card's record is damaged, and only the number before the F is shown.
+std::vector<std::string> numbersWithDigitsAfterTheirEnd(const RawPhonebook& raw);
 
 // --- coding for a card --------------------------------------------------------
 

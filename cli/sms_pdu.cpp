@@ -20,6 +20,11 @@ constexpr std::size_t kSmsHexLength = 2 * kSmsRecordSize;
 constexpr std::uint8_t kTonInternational = 0x10;  // TON bits 6-4 = 001
 constexpr std::uint8_t kTonAlphanumeric = 0x50;   // TON bits 6-4 = 101
 constexpr std::uint8_t kUdhi = 0x40;
+constexpr std::uint8_t kIeiSingleShift = 0x24;
+constexpr std::uint8_t kIeiLockingShift = 0x25;
+constexpr std::size_t kMaxSeptets = 160;
+constexpr std::size_t kMaxOctets = 140;
+constexpr std::size_t kMaxCommandData = 157;  // TP-CDL, TS 23.040 9.2.3.20
 
 // Reads a record front to back; every read past the end is noted, not performed.
 class Reader {
@@ -43,6 +48,7 @@ class Reader {
         return out;
     }
     ByteView rest() { return take(data_.size() - pos_); }
+    bool atEnd() const { return pos_ >= data_.size(); }
     bool wasShort() const { return short_; }
 
   private:
@@ -146,6 +152,21 @@ std::string alphabetOf(std::uint8_t dcs) {
     return "gsm7";
 }
 
+// A national language shift (IE 0x24 single, 0x25 locking; TS 23.040
+// 9.2.3.24.15-16). An identifier without a table leaves the default one.
+void takeNationalShift(std::uint8_t iei, std::uint8_t language, DecodedSms& sms) {
+    const bool locking = iei == kIeiLockingShift;
+    const bool known =
+        locking ? text::hasLockingShiftTable(language) : text::hasSingleShiftTable(language);
+    if (!known) {
+        sms.problem = std::string("no national ") + (locking ? "locking" : "single") +
+                      " shift table for language " + std::to_string(language) +
+                      "; the default one is used";
+        return;
+    }
+    (locking ? sms.nationalTables.locking : sms.nationalTables.single) = language;
+}
+
 void parseHeader(ByteView header, DecodedSms& sms) {
     std::size_t i = 0;
     while (i + 2 <= header.size()) {
@@ -161,20 +182,36 @@ void parseHeader(ByteView header, DecodedSms& sms) {
         } else if (iei == 0x08 && length == 4 && data[2] != 0 && data[3] >= 1 &&
                    data[3] <= data[2]) {
             sms.concatenation = Concatenation{data[0] << 8 | data[1], data[2], data[3]};
+        } else if ((iei == kIeiSingleShift || iei == kIeiLockingShift) && length == 1) {
+            takeNationalShift(iei, data[0], sms);
         }
         i += 2 + length;
     }
+}
+
+// The user data of a record is at most what is left of the record; a length
+// that says more is cut there, without the 0xFF padding that fills a record
+// after its message (TS 23.040 9.2.3.16 allows 160 septets or 140 octets).
+ByteView userDataInRecord(Reader& r, std::uint8_t udl, bool septets, DecodedSms& sms) {
+    const std::size_t octets = septets ? (udl * 7u + 7u) / 8u : udl;
+    ByteView ud = r.take(octets);
+    const std::size_t limit = septets ? kMaxSeptets : kMaxOctets;
+    if (ud.size() < octets || udl > limit) {
+        while (!ud.empty() && ud.back() == 0xFF) {
+            ud = ud.first(ud.size() - 1);
+        }
+        sms.problem = "the user data length (" + std::to_string(udl) +
+                      (septets ? " septets" : " octets") +
+                      ") runs past the record: the text is cut at the record's end";
+    }
+    return ud;
 }
 
 void readUserData(Reader& r, std::uint8_t firstOctet, DecodedSms& sms) {
     const std::uint8_t udl = r.byte();
     sms.encoding = alphabetOf(static_cast<std::uint8_t>(sms.dataCoding));
     const bool septets = sms.encoding == "gsm7";
-    const std::size_t octets = septets ? (udl * 7u + 7u) / 8u : udl;
-    const ByteView ud = r.take(octets);
-    if (ud.size() < octets) {
-        sms.problem = "the user data is shorter than its length says";
-    }
+    const ByteView ud = userDataInRecord(r, udl, septets, sms);
     std::size_t headerOctets = 0;
     if ((firstOctet & kUdhi) != 0 && !ud.empty()) {
         headerOctets = std::min<std::size_t>(ud[0] + 1u, ud.size());
@@ -185,8 +222,8 @@ void readUserData(Reader& r, std::uint8_t firstOctet, DecodedSms& sms) {
         const std::size_t headerSeptets = (headerOctets * 8 + 6) / 7;
         const std::size_t fill = headerSeptets * 7 - headerOctets * 8;
         const std::size_t count = udl > headerSeptets ? udl - headerSeptets : 0;
-        sms.text =
-            text::decodeGsmUnpacked(text::unpackSeptets(ud.subspan(headerOctets), count, fill));
+        sms.text = text::decodeGsmUnpacked(
+            text::unpackSeptets(ud.subspan(headerOctets), count, fill), sms.nationalTables);
     } else if (sms.encoding == "ucs2") {
         sms.text = text::decodeUcs2Text(ud.subspan(headerOctets), false);
     } else {
@@ -223,16 +260,84 @@ void decodeSubmit(Reader& r, std::uint8_t first, DecodedSms& sms) {
     readUserData(r, first, sms);
 }
 
-void decodeStatusReport(Reader& r, DecodedSms& sms) {
+// TS 23.040 9.2.2.3. The optional parameters follow TP-ST when TP-PI says
+// so; a record's 0xFF padding is no TP-PI.
+void decodeStatusReport(Reader& r, std::uint8_t first, DecodedSms& sms) {
     sms.kind = SmsKind::kStatusReport;
     sms.messageReference = r.byte();
     sms.address = readAddress(r);
     sms.timestamp = readTimestamp(r);
-    r.take(7);  // discharge time
-    const std::uint8_t status = r.byte();
+    sms.dischargeTime = readTimestamp(r);
+    sms.reportStatus = r.byte();
     sms.encoding = "gsm7";
-    sms.text = "status report: " + std::string(status == 0 ? "delivered" : "status ") +
-               (status == 0 ? "" : std::to_string(status));
+    const std::string report = "status report: " + reportStatusMeaning(sms.reportStatus);
+    if (r.atEnd()) {
+        sms.text = report;
+        return;
+    }
+    const std::uint8_t pi = r.byte();
+    if (r.wasShort() || (pi & 0xF8) != 0) {
+        sms.text = report;
+        return;
+    }
+    if ((pi & 0x01) != 0) {
+        sms.protocolId = r.byte();
+    }
+    if ((pi & 0x02) != 0) {
+        sms.dataCoding = r.byte();
+    }
+    if ((pi & 0x04) != 0) {
+        readUserData(r, first, sms);
+        sms.text = report + (sms.text.empty() ? "" : "\n" + sms.text);
+    } else {
+        sms.text = report;
+    }
+}
+
+// TS 23.040 9.2.2.4: a request about a message sent before.
+void decodeCommand(Reader& r, DecodedSms& sms) {
+    sms.kind = SmsKind::kCommand;
+    sms.messageReference = r.byte();
+    sms.protocolId = r.byte();
+    sms.commandType = r.byte();
+    sms.messageNumber = r.byte();
+    sms.address = readAddress(r);
+    const std::uint8_t length = r.byte();
+    const ByteView data = r.take(std::min<std::size_t>(length, kMaxCommandData));
+    sms.encoding = "8bit";
+    sms.text = "command: " + commandTypeMeaning(sms.commandType) + " (message " +
+               std::to_string(sms.messageNumber) + ")";
+    if (!data.empty()) {
+        sms.text += ", data " + toHex(data, false);
+    }
+    if (length > kMaxCommandData) {
+        sms.problem = "command data length " + std::to_string(length) + " is over " +
+                      std::to_string(kMaxCommandData) + " octets";
+    }
+}
+
+// A record of message type 2 is a status report when the phone received it
+// and a command when the phone sent it; phones also keep status reports with
+// a sent status, so a record that holds a whole status report (two valid
+// time stamps) is read as one whatever its status says.
+void decodeReportOrCommand(const Reader& at, std::uint8_t first, bool received, DecodedSms& sms) {
+    Reader report = at;
+    DecodedSms asReport = sms;
+    decodeStatusReport(report, first, asReport);
+    const bool wholeReport =
+        !asReport.timestamp.empty() && !asReport.dischargeTime.empty() && !report.wasShort();
+    if (received || wholeReport) {
+        sms = std::move(asReport);
+        if (report.wasShort() && sms.problem.empty()) {
+            sms.problem = "the record ends inside the message";
+        }
+        return;
+    }
+    Reader command = at;
+    decodeCommand(command, sms);
+    if (command.wasShort() && sms.problem.empty()) {
+        sms.problem = "the record ends inside the message";
+    }
 }
 
 // --- encoding ----------------------------------------------------------------
@@ -330,69 +435,166 @@ struct Segment {
     std::size_t udl = 0;
 };
 
-// Splits the text into the user data of one or more parts.
-Outcome<std::vector<Segment>> segmentText(const std::u32string& text, int reference, bool& ucs2) {
-    std::vector<Bytes> units;  // septets of one character, or its UTF-16 bytes
-    ucs2 = false;
-    for (const char32_t c : text) {
-        if (!text::gsmSeptetsOf(c)) {
-            ucs2 = true;
-            break;
-        }
+// How a new message's text is coded: UCS-2, or septets read with a pair of
+// tables (the default ones, or national ones named in the header).
+struct Coding {
+    bool ucs2 = false;
+    text::Gsm7Tables tables;
+};
+
+// The header elements that name national tables (TS 23.040 9.2.3.24.15-16).
+Bytes nationalShiftElements(const Coding& coding) {
+    Bytes out;
+    if (coding.tables.locking != 0) {
+        out.insert(out.end(),
+                   {kIeiLockingShift, 0x01, static_cast<std::uint8_t>(coding.tables.locking)});
     }
+    if (coding.tables.single != 0) {
+        out.insert(out.end(),
+                   {kIeiSingleShift, 0x01, static_cast<std::uint8_t>(coding.tables.single)});
+    }
+    return out;
+}
+
+Bytes utf16Of(char32_t c) {
+    if (c <= 0xFFFF) {
+        return {static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)};
+    }
+    const char32_t v = c - 0x10000;
+    const char32_t hi = 0xD800 + (v >> 10);
+    const char32_t lo = 0xDC00 + (v & 0x3FF);
+    return {static_cast<std::uint8_t>(hi >> 8), static_cast<std::uint8_t>(hi),
+            static_cast<std::uint8_t>(lo >> 8), static_cast<std::uint8_t>(lo)};
+}
+
+// The septets of each character, or its UTF-16 bytes; nothing when a
+// character has no code in the tables.
+std::optional<std::vector<Bytes>> unitsOf(const std::u32string& text, const Coding& coding) {
+    std::vector<Bytes> units;
+    units.reserve(text.size());
     for (const char32_t c : text) {
-        if (!ucs2) {
-            units.push_back(*text::gsmSeptetsOf(c));
-        } else if (c > 0xFFFF) {
-            const char32_t v = c - 0x10000;
-            const char32_t hi = 0xD800 + (v >> 10);
-            const char32_t lo = 0xDC00 + (v & 0x3FF);
-            units.push_back({static_cast<std::uint8_t>(hi >> 8), static_cast<std::uint8_t>(hi),
-                             static_cast<std::uint8_t>(lo >> 8), static_cast<std::uint8_t>(lo)});
+        if (coding.ucs2) {
+            units.push_back(utf16Of(c));
+        } else if (auto septets = text::gsmSeptetsOf(c, coding.tables)) {
+            units.push_back(std::move(*septets));
         } else {
-            units.push_back({static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)});
+            return std::nullopt;
         }
     }
+    return units;
+}
+
+// The user data a header of `elements` octets (its length octet added) takes:
+// octets for UCS-2, septets (the header padded to a septet boundary) otherwise.
+std::size_t headerUnits(std::size_t elements, bool ucs2) {
+    if (elements == 0) {
+        return 0;
+    }
+    const std::size_t octets = elements + 1;
+    return ucs2 ? octets : (octets * 8 + 6) / 7;
+}
+
+constexpr std::size_t kConcatenationElement = 5;  // 00 03 reference total sequence
+
+// The text split into the parts of one coding; a character's units (an
+// escape and its code, a surrogate pair) never straddle two parts.
+struct Plan {
+    Coding coding;
+    std::vector<Bytes> chunks;
+    std::size_t octets = 0;  // user data of all parts, headers included
+};
+
+Plan planParts(const std::vector<Bytes>& units, const Coding& coding) {
+    const std::size_t room = coding.ucs2 ? kMaxOctets : kMaxSeptets;
+    const std::size_t shifts = nationalShiftElements(coding).size();
     std::size_t total = 0;
     for (const auto& u : units) {
         total += u.size();
     }
-    const std::size_t single = ucs2 ? 140 : 160;
-    const std::size_t perPart = ucs2 ? 134 : 153;
-    std::vector<Bytes> chunks(1);
-    if (total > single) {
-        chunks.clear();
+    Plan plan{coding, {}, 0};
+    const std::size_t single = room - headerUnits(shifts, coding.ucs2);
+    if (total <= single) {
+        plan.chunks.emplace_back();
+        for (const auto& u : units) {
+            plan.chunks[0].insert(plan.chunks[0].end(), u.begin(), u.end());
+        }
+    } else {
+        const std::size_t perPart = room - headerUnits(shifts + kConcatenationElement, coding.ucs2);
         Bytes current;
         for (const auto& u : units) {
             if (current.size() + u.size() > perPart) {
-                chunks.push_back(current);
+                plan.chunks.push_back(std::move(current));
                 current.clear();
             }
             current.insert(current.end(), u.begin(), u.end());
         }
-        chunks.push_back(current);
-    } else {
-        for (const auto& u : units) {
-            chunks[0].insert(chunks[0].end(), u.begin(), u.end());
+        plan.chunks.push_back(std::move(current));
+    }
+    const std::size_t header =
+        headerUnits(shifts + (plan.chunks.size() > 1 ? kConcatenationElement : 0), coding.ucs2);
+    for (const Bytes& chunk : plan.chunks) {
+        const std::size_t used = header + chunk.size();
+        plan.octets += coding.ucs2 ? used : (used * 7 + 7) / 8;
+    }
+    return plan;
+}
+
+bool shorter(const Plan& a, const Plan& b) {
+    return std::pair(a.chunks.size(), a.octets) < std::pair(b.chunks.size(), b.octets);
+}
+
+// The default alphabet when it codes the text; otherwise UCS-2, unless a
+// national language's tables code it in fewer parts or fewer octets.
+Plan choosePlan(const std::u32string& text) {
+    if (const auto units = unitsOf(text, Coding{})) {
+        return planParts(*units, Coding{});
+    }
+    Plan best = planParts(*unitsOf(text, Coding{true, {}}), Coding{true, {}});
+    for (int language = 1; language < text::kNationalLanguageCount; ++language) {
+        std::vector<text::Gsm7Tables> candidates = {{0, language}};
+        if (text::hasLockingShiftTable(language)) {
+            candidates.push_back({language, language});
+            candidates.push_back({language, 0});
+        }
+        for (const text::Gsm7Tables& tables : candidates) {
+            const Coding coding{false, tables};
+            if (const auto units = unitsOf(text, coding)) {
+                Plan plan = planParts(*units, coding);
+                if (shorter(plan, best)) {
+                    best = std::move(plan);
+                }
+            }
         }
     }
+    return best;
+}
+
+// Splits the text into the user data of one or more parts.
+Outcome<std::vector<Segment>> segmentText(const std::u32string& text, int reference,
+                                          Coding& coding) {
+    const Plan plan = choosePlan(text);
+    coding = plan.coding;
+    const std::vector<Bytes>& chunks = plan.chunks;
     if (chunks.size() > 255) {
         return Outcome<std::vector<Segment>>::failure("the text needs more than 255 parts");
     }
+    const Bytes shifts = nationalShiftElements(coding);
     std::vector<Segment> segments;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         Segment s;
-        Bytes header;
+        Bytes elements;
         if (chunks.size() > 1) {
-            header = {0x05,
-                      0x00,
-                      0x03,
-                      static_cast<std::uint8_t>(reference),
-                      static_cast<std::uint8_t>(chunks.size()),
-                      static_cast<std::uint8_t>(i + 1)};
+            elements = {0x00, 0x03, static_cast<std::uint8_t>(reference),
+                        static_cast<std::uint8_t>(chunks.size()), static_cast<std::uint8_t>(i + 1)};
+        }
+        elements.insert(elements.end(), shifts.begin(), shifts.end());
+        Bytes header;
+        if (!elements.empty()) {
+            header.push_back(static_cast<std::uint8_t>(elements.size()));
+            header.insert(header.end(), elements.begin(), elements.end());
         }
         s.userData = header;
-        if (ucs2) {
+        if (coding.ucs2) {
             s.userData.insert(s.userData.end(), chunks[i].begin(), chunks[i].end());
             s.udl = s.userData.size();
         } else {
@@ -483,22 +685,23 @@ const char* smsKindName(SmsKind kind) {
     return "none";
 }
 
-DecodedSms decodeSmsRecord(ByteView record) {
-    DecodedSms sms;
-    if (record.empty()) {
-        sms.problem = "empty record";
-        return sms;
-    }
-    sms.status = smsStatusOf(record[0]);
-    if (sms.status == SmsStatus::kFree) {
-        return sms;
-    }
+namespace {
+
+// Anything but the uniform 0xFF (or 0x00) a cleared record is filled with.
+bool hasBytesBeyondPadding(ByteView record) {
+    const ByteView rest = record.subspan(1);
+    return std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0xFF; }) &&
+           std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0x00; });
+}
+
+// The service centre address and the TPDU after the status byte.
+void decodeTransfer(ByteView record, DecodedSms& sms) {
     Reader r(record.subspan(1));
     const std::uint8_t smscLength = r.byte();
     if (smscLength != 0 && smscLength != 0xFF) {
         if (smscLength > 11) {
             sms.problem = "service centre address longer than GSM allows";
-            return sms;
+            return;
         }
         const std::uint8_t tonNpi = r.byte();
         sms.smsc = withPlus(tonNpi, semiOctetDigits(r.take(smscLength - 1u), 20));
@@ -513,13 +716,8 @@ DecodedSms decodeSmsRecord(ByteView record) {
             decodeSubmit(r, first, sms);
             break;
         case 2:
-            if (received) {
-                decodeStatusReport(r, sms);
-            } else {
-                sms.kind = SmsKind::kCommand;
-                sms.problem = "an SMS-COMMAND; not decoded";
-            }
-            break;
+            decodeReportOrCommand(r, first, received, sms);
+            return;
         default:
             sms.problem = "reserved message type";
             break;
@@ -527,7 +725,99 @@ DecodedSms decodeSmsRecord(ByteView record) {
     if (r.wasShort() && sms.problem.empty()) {
         sms.problem = "the record ends inside the message";
     }
-    return sms;
+}
+
+}  // namespace
+
+DecodedSms decodeSmsRecord(ByteView record) {
+    DecodedSms sms;
+    if (record.empty()) {
+        sms.problem = "empty record";
+        return sms;
+    }
+    sms.status = smsStatusOf(record[0]);
+    if (sms.status != SmsStatus::kFree) {
+        decodeTransfer(record, sms);
+        return sms;
+    }
+    if (!hasBytesBeyondPadding(record)) {
+        return sms;
+    }
+    // A deleted message keeps its bytes; what decodes to no message at all is
+    // left as the free record it is.
+    DecodedSms recovered = sms;
+    recovered.deleted = true;
+    decodeTransfer(record, recovered);
+    const bool isMessage =
+        recovered.kind != SmsKind::kNone && (!recovered.address.empty() || !recovered.text.empty());
+    return isMessage ? recovered : sms;
+}
+
+bool holdsDeletedMessage(ByteView record) {
+    return decodeSmsRecord(record).deleted;
+}
+
+std::string reportStatusMeaning(int status) {
+    static const std::map<int, const char*> kMeanings = {
+        {0x00, "short message received by the SME"},
+        {0x01, "forwarded by the SC to the SME, delivery not confirmed"},
+        {0x02, "short message replaced by the SC"},
+        {0x20, "congestion; the SC is still trying"},
+        {0x21, "SME busy; the SC is still trying"},
+        {0x22, "no response from SME; the SC is still trying"},
+        {0x23, "service rejected; the SC is still trying"},
+        {0x24, "quality of service not available; the SC is still trying"},
+        {0x25, "error in SME; the SC is still trying"},
+        {0x40, "remote procedure error"},
+        {0x41, "incompatible destination"},
+        {0x42, "connection rejected by SME"},
+        {0x43, "not obtainable"},
+        {0x44, "quality of service not available"},
+        {0x45, "no interworking available"},
+        {0x46, "SM validity period expired"},
+        {0x47, "SM deleted by originating SME"},
+        {0x48, "SM deleted by SC administration"},
+        {0x49, "SM does not exist"},
+        {0x60, "congestion; the SC has stopped trying"},
+        {0x61, "SME busy; the SC has stopped trying"},
+        {0x62, "no response from SME; the SC has stopped trying"},
+        {0x63, "service rejected; the SC has stopped trying"},
+        {0x64, "quality of service not available; the SC has stopped trying"},
+        {0x65, "error in SME; the SC has stopped trying"},
+    };
+    char code[8];
+    std::snprintf(code, sizeof code, "%02X", static_cast<unsigned>(status & 0xFF));
+    const auto it = kMeanings.find(status);
+    if (it != kMeanings.end()) {
+        return std::string(it->second) + " (" + code + ")";
+    }
+    // The service centre's own values in each range (TS 23.040 9.2.3.15).
+    const char* range =
+        status >= 0x10 && status <= 0x1F   ? "delivered"
+        : status >= 0x30 && status <= 0x3F ? "not yet delivered; the SC is still trying"
+        : status >= 0x50 && status <= 0x5F ? "not delivered"
+        : status >= 0x70 && status <= 0x7F ? "not delivered; the SC has stopped trying"
+                                           : "reserved status";
+    return std::string(range) + " (" + code + ")";
+}
+
+std::string commandTypeMeaning(int type) {
+    switch (type) {
+        case 0x00:
+            return "enquiry about a previously submitted message";
+        case 0x01:
+            return "cancel the status report request of a previously submitted message";
+        case 0x02:
+            return "delete a previously submitted message";
+        case 0x03:
+            return "enable the status report request of a previously submitted message";
+        default:
+            break;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "%02X", static_cast<unsigned>(type & 0xFF));
+    return std::string(type >= 0xE0 ? "service centre's own command " : "reserved command type ") +
+           code;
 }
 
 std::vector<SmsMessage> assembleMessages(const std::vector<StoredSms>& stored) {
@@ -617,8 +907,8 @@ Outcome<std::vector<Bytes>> encodeSmsDraft(const SmsDraft& draft) {
         }
         timestamp = ts.value();
     }
-    bool ucs2 = false;
-    auto segments = segmentText(text::decodeUtf8(draft.text), draft.reference, ucs2);
+    Coding coding;
+    auto segments = segmentText(text::decodeUtf8(draft.text), draft.reference, coding);
     if (!segments) {
         return Result::failure(segments.error());
     }
@@ -626,18 +916,18 @@ Outcome<std::vector<Bytes>> encodeSmsDraft(const SmsDraft& draft) {
     for (const Segment& s : segments.value()) {
         Bytes r{statusByte(draft.status)};
         r.insert(r.end(), smsc.begin(), smsc.end());
-        const bool concatenated = segments->size() > 1;
+        const bool header = segments->size() > 1 || coding.tables != text::Gsm7Tables{};
         if (deliver) {
-            r.push_back(static_cast<std::uint8_t>(0x04 | (concatenated ? kUdhi : 0)));
+            r.push_back(static_cast<std::uint8_t>(0x04 | (header ? kUdhi : 0)));
         } else {
-            r.push_back(static_cast<std::uint8_t>(0x01 | (concatenated ? kUdhi : 0)));
+            r.push_back(static_cast<std::uint8_t>(0x01 | (header ? kUdhi : 0)));
             r.push_back(0x00);  // message reference, set by the phone when it sends
         }
         r.push_back(static_cast<std::uint8_t>(address->digits));
         r.push_back(address->tonNpi);
         r.insert(r.end(), address->bcd.begin(), address->bcd.end());
-        r.push_back(0x00);                // protocol identifier
-        r.push_back(ucs2 ? 0x08 : 0x00);  // data coding: UCS-2 or the default alphabet
+        r.push_back(0x00);                       // protocol identifier
+        r.push_back(coding.ucs2 ? 0x08 : 0x00);  // data coding: UCS-2 or the 7-bit alphabet
         r.insert(r.end(), timestamp.begin(), timestamp.end());
         r.push_back(static_cast<std::uint8_t>(s.udl));
         r.insert(r.end(), s.userData.begin(), s.userData.end());

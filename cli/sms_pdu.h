@@ -12,6 +12,7 @@
 
 #include "channel/bytes.h"
 #include "cli/outcome.h"
+#include "cli/text/gsm7.h"
 
 namespace zrn::cli {
 
@@ -35,9 +36,20 @@ struct Concatenation {
 struct DecodedSms {
     SmsStatus status = SmsStatus::kFree;
     SmsKind kind = SmsKind::kNone;
-    std::string smsc;       // "+4917..." or empty
-    std::string address;    // originator (deliver) or destination (submit)
-    std::string timestamp;  // ISO 8601 with zone, deliver only; empty when absent or invalid
+    // A free record whose bytes still hold a message: decoded as far as it
+    // goes, status kFree; the kind follows from its message type alone.
+    bool deleted = false;
+    std::string smsc;  // "+4917..." or empty
+    // Originator (deliver), destination (submit, command) or the recipient of
+    // the message a status report is about.
+    std::string address;
+    // ISO 8601 with zone: the service centre time stamp of a deliver or a
+    // status report; empty when absent or invalid.
+    std::string timestamp;
+    std::string dischargeTime;  // status report: when the outcome was reached
+    int reportStatus = -1;      // status report: TP-ST
+    int commandType = -1;       // command: TP-CT
+    int messageNumber = -1;     // command: TP-MN
     int messageReference = -1;
     int protocolId = 0;
     int dataCoding = 0;
@@ -45,12 +57,23 @@ struct DecodedSms {
     std::string text;      // UTF-8; for 8-bit data the bytes as hex
     Bytes userDataHeader;  // without its length byte
     std::optional<Concatenation> concatenation;
-    std::string problem;  // set when the record does not decode cleanly
+    text::Gsm7Tables nationalTables;  // from the header's national language shifts
+    std::string problem;              // set when the record does not decode cleanly
 };
 
+// TS 23.040 9.2.3.15: what a status report's TP-ST says, e.g. "short message
+// received by the SME".
+std::string reportStatusMeaning(int status);
+// TS 23.040 9.2.3.19: what a command's TP-CT asks for.
+std::string commandTypeMeaning(int type);
+
 // Decodes one record; never reads outside `record` and never fails: what does
-// not decode is described in `problem`.
+// not decode is described in `problem`. A free record is decoded as a deleted
+// message when its bytes still hold one.
 DecodedSms decodeSmsRecord(ByteView record);
+// Whether a free record still holds the bytes of a message (anything but
+// the padding a cleared record is filled with).
+bool holdsDeletedMessage(ByteView record);
 
 // A stored message as the library returns it: its store tag and its record.
 struct StoredSms {
@@ -72,7 +95,9 @@ struct SmsMessage {
 std::vector<SmsMessage> assembleMessages(const std::vector<StoredSms>& stored);
 
 // What a person writes: a new message to be stored. Long texts become
-// concatenated parts with one reference.
+// concatenated parts with one reference. The text is coded in the default
+// alphabet, with national language shift tables where they make the message
+// shorter than UCS-2, or in UCS-2.
 struct SmsDraft {
     SmsStatus status = SmsStatus::kUnsent;
     std::string address;  // digits, '+' for international

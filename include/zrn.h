@@ -26,8 +26,14 @@
 #    define ZRN_API __declspec(dllimport)
 #  endif
 #  define ZRN_CALL __stdcall
-/* The platform's SCARDHANDLE (ULONG_PTR): 32 bits in the 32-bit DLL. */
-typedef uintptr_t ZRN_CARD_HANDLE;
+/* The platform's SCARDHANDLE, ULONG_PTR: pointer-sized, so 32 bits for the
+ * 32-bit DLL and 64 bits for the 64-bit one. Spelt as the Windows headers
+ * spell it, so that a host passes its SCARDHANDLE without a conversion. */
+#  if defined(_WIN64)
+typedef unsigned long long ZRN_CARD_HANDLE;
+#  else
+typedef unsigned long ZRN_CARD_HANDLE;
+#  endif
 #else
 #  define ZRN_API __attribute__((visibility("default")))
 #  define ZRN_CALL

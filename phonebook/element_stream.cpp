@@ -5,18 +5,8 @@
 
 namespace zrn::phonebook {
 
-void StreamBuilder::appendHead(const Tag& tag, std::uint32_t length) {
-    bytes_.push_back(kElementMarker);
-    bytes_.insert(bytes_.end(), tag.begin(), tag.end());
-    bytes_.push_back(0);
-    bytes_.push_back(static_cast<std::uint8_t>(length >> 16));
-    bytes_.push_back(static_cast<std::uint8_t>(length >> 8));
-    bytes_.push_back(static_cast<std::uint8_t>(length));
-}
-
 void StreamBuilder::appendElement(const Tag& tag, ByteView value) {
-    appendHead(tag, static_cast<std::uint32_t>(value.size()));
-    bytes_.insert(bytes_.end(), value.begin(), value.end());
+    stream::appendElement(bytes_, tag, value);
 }
 
 void StreamBuilder::appendText(const Tag& tag, ByteView text, bool ucs2) {
@@ -24,23 +14,20 @@ void StreamBuilder::appendText(const Tag& tag, ByteView text, bool ucs2) {
         appendElement(tag, text);
         return;
     }
-    appendHead(tag, static_cast<std::uint32_t>(text.size() + 1));
+    stream::appendHead(bytes_, tag, static_cast<std::uint32_t>(text.size() + 1));
     bytes_.push_back(kUcs2Marker);
     bytes_.insert(bytes_.end(), text.begin(), text.end());
 }
 
 std::size_t StreamBuilder::openElement(const Tag& tag) {
     const std::size_t head = bytes_.size();
-    appendHead(tag, 0);
+    stream::appendHead(bytes_, tag, 0);
     return head;
 }
 
 void StreamBuilder::closeElement(std::size_t headPosition) {
     const auto length = static_cast<std::uint32_t>(bytes_.size() - headPosition - kHeadSize);
-    bytes_[headPosition + 4] = 0;
-    bytes_[headPosition + 5] = static_cast<std::uint8_t>(length >> 16);
-    bytes_[headPosition + 6] = static_cast<std::uint8_t>(length >> 8);
-    bytes_[headPosition + 7] = static_cast<std::uint8_t>(length);
+    stream::putLength(bytes_.data() + headPosition, length);
 }
 
 Bytes groupDigits(std::uint8_t members) {
@@ -81,20 +68,11 @@ std::uint8_t parseGroupDigits(ByteView value) {
 }
 
 HeadFit ElementReader::headFit() const {
-    const std::size_t left = remaining();
-    if (left == 0) {
-        return HeadFit::kEnd;
-    }
-    return left < kHeadSize ? HeadFit::kTruncated : HeadFit::kWhole;
+    return stream::headFitAt(stream_, position_);
 }
 
 ElementHead ElementReader::head() const {
-    ElementHead head;
-    const std::uint8_t* p = stream_.data() + position_;
-    head.marker = p[0];
-    std::copy(p + 1, p + 4, head.tag.begin());
-    std::copy(p + 4, p + 8, head.length.begin());
-    return head;
+    return stream::Head::at(stream_.data() + position_);
 }
 
 bool ElementReader::at(const Tag& wanted) const {

@@ -9,25 +9,26 @@
 #include <cstdint>
 
 #include "channel/bytes.h"
+#include "stream/element_stream.h"
 
 namespace zrn::phonebook {
 
-constexpr std::uint8_t kElementMarker = 0x01;
-constexpr std::size_t kHeadSize = 8;
+constexpr std::uint8_t kElementMarker = stream::kMarker;
+constexpr std::size_t kHeadSize = stream::kHeadSize;
 
-using Tag = std::array<std::uint8_t, 3>;
+using Tag = stream::Tag;
 
 namespace tag {
-constexpr Tag kNcd{'N', 'C', 'D'};  // one contact
-constexpr Tag kNmt{'N', 'M', 'T'};  // name
-constexpr Tag kAdn{'A', 'D', 'N'};  // general number
-constexpr Tag kMbl{'M', 'B', 'L'};  // mobile number
-constexpr Tag kHme{'H', 'M', 'E'};  // home number
-constexpr Tag kOfe{'O', 'F', 'E'};  // office number
-constexpr Tag kOtr{'O', 'T', 'R'};  // other number
-constexpr Tag kAdi{'A', 'D', 'I'};  // free-text entry
-constexpr Tag kGpi{'G', 'P', 'I'};  // group membership
-constexpr Tag kGrp{'G', 'R', 'P'};  // one group of the group list
+constexpr Tag kNcd = stream::makeTag("NCD");  // one contact
+constexpr Tag kNmt = stream::makeTag("NMT");  // name
+constexpr Tag kAdn = stream::makeTag("ADN");  // general number
+constexpr Tag kMbl = stream::makeTag("MBL");  // mobile number
+constexpr Tag kHme = stream::makeTag("HME");  // home number
+constexpr Tag kOfe = stream::makeTag("OFE");  // office number
+constexpr Tag kOtr = stream::makeTag("OTR");  // other number
+constexpr Tag kAdi = stream::makeTag("ADI");  // free-text entry
+constexpr Tag kGpi = stream::makeTag("GPI");  // group membership
+constexpr Tag kGrp = stream::makeTag("GRP");  // one group of the group list
 }  // namespace tag
 
 // The 0x80 byte that marks UCS-2 text in NMT and ADI values.
@@ -51,7 +52,6 @@ class StreamBuilder {
     Bytes take() { return std::move(bytes_); }
 
   private:
-    void appendHead(const Tag& tag, std::uint32_t length);
     Bytes bytes_;
 };
 
@@ -63,25 +63,10 @@ Bytes groupDigits(std::uint8_t members);
 // set their group bit, any other number is ignored.
 std::uint8_t parseGroupDigits(ByteView value);
 
-// One element head as found in a stream.
-struct ElementHead {
-    std::uint8_t marker = 0;
-    Tag tag{};
-    std::array<std::uint8_t, 4> length{};
-
-    bool is(const Tag& wanted) const { return marker == kElementMarker && tag == wanted; }
-    // The length as the writers read it: byte 7 alone.
-    std::uint8_t lengthByte() const { return length[3]; }
-    bool upperLengthBytesZero() const { return length[0] == 0 && length[1] == 0 && length[2] == 0; }
-    bool allLengthBytesZero() const { return upperLengthBytesZero() && length[3] == 0; }
-};
-
-// What lies at a read position.
-enum class HeadFit {
-    kWhole,      // a complete 8-byte head
-    kTruncated,  // 1 to 7 bytes: a head that runs past the end
-    kEnd,        // nothing left
-};
+// One element head as found in a stream; the writers read its length by
+// byte 7 alone (lengthByte).
+using ElementHead = stream::Head;
+using HeadFit = stream::HeadFit;
 
 // Bounds-checked walk over a stream the host handed in. Nothing here reads a
 // byte outside the stream: heads and values are checked against its end

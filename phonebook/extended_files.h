@@ -12,6 +12,7 @@
 #include "library/geometry.h"
 #include "phonebook/card_files.h"
 #include "phonebook/element_stream.h"
+#include "results/result_codes.h"
 
 namespace zrn::phonebook::extended {
 
@@ -48,11 +49,11 @@ struct NumberKind {
     std::int32_t refusal;
 };
 constexpr std::array<NumberKind, 5> kNumberKinds{{
-    {tag::kAdn, 4, true, 341},
-    {tag::kMbl, 1, false, 343},
-    {tag::kHme, 2, false, 344},
-    {tag::kOfe, 3, false, 345},
-    {tag::kOtr, 5, false, 346},
+    {tag::kAdn, 4, true, result::kBadAdn},
+    {tag::kMbl, 1, false, result::kBadMbl},
+    {tag::kHme, 2, false, result::kBadHme},
+    {tag::kOfe, 3, false, result::kBadOfe},
+    {tag::kOtr, 5, false, result::kBadOtr},
 }};
 
 // The type code of byte 2 of a number slot.

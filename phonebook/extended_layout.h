@@ -52,7 +52,7 @@ std::int32_t BuildExtendedContacts(const PhonebookGeometry& geometry, const Exte
 using GroupTable = std::vector<Bytes>;
 
 // Takes the leading run of GRP elements; returns where the contacts begin, or
-// a result code (339) in `refusal` when a GRP element runs past the stream.
+// result::kNotAContact in `refusal` when a GRP element runs past the stream.
 std::size_t CollectGroups(ByteView stream, const PhonebookGeometry& geometry, GroupTable& groups,
                           std::int32_t& refusal);
 

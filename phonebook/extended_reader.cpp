@@ -6,10 +6,10 @@
 #include <string>
 
 #include "channel/file_map.h"
-#include "library/result_codes.h"
 #include "phonebook/bcd_codec.h"
 #include "phonebook/extended_files.h"
 #include "phonebook/extended_layout.h"
+#include "results/result_codes.h"
 
 namespace zrn::phonebook {
 

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "channel/file_map.h"
-#include "library/result_codes.h"
 #include "phonebook/bcd_codec.h"
 #include "phonebook/extended_files.h"
 #include "phonebook/extended_layout.h"
 #include "phonebook/phonebook.h"
+#include "results/result_codes.h"
 
 namespace zrn::phonebook {
 
@@ -20,29 +20,6 @@ using channel::CardChannel;
 using namespace extended;
 
 namespace {
-
-namespace code {
-constexpr std::int32_t kNumberFileUnselectable = 331;
-constexpr std::int32_t kNumberResponseFailed = 333;
-constexpr std::int32_t kNumberImageNoMemory = 334;
-constexpr std::int32_t kNameFileUnselectable = 335;
-constexpr std::int32_t kNameResponseFailed = 337;
-constexpr std::int32_t kNameImageNoMemory = 338;
-constexpr std::int32_t kNotAContact = 339;
-constexpr std::int32_t kTooManyContacts = 340;
-constexpr std::int32_t kAdnRegionFull = 342;
-constexpr std::int32_t kBadAdi = 347;
-constexpr std::int32_t kNoAdiOnCard = 348;
-constexpr std::int32_t kAdiFull = 349;
-constexpr std::int32_t kContactNotClosed = 351;
-constexpr std::int32_t kNoName = 352;
-constexpr std::int32_t kThirdAdi = 354;
-// WriteNameFile; WriteNumberFile adds 10.
-constexpr std::int32_t kFileUnselectable = 360;
-constexpr std::int32_t kFileResponseFailed = 362;
-constexpr std::int32_t kFullPieceFailed = 363;
-constexpr std::int32_t kLastPieceFailed = 364;
-}  // namespace code
 
 // The 5-bit length of a number slot counts the BCD bytes plus one: at most 30
 // BCD bytes, 60 digits.
@@ -100,7 +77,7 @@ class ImageBuilder {
     std::int32_t run() {
         while (!in_.atEnd()) {
             if (!in_.at(tag::kNcd)) {
-                return code::kNotAContact;
+                return result::kNotAContact;
             }
             const bool empty = in_.head().allLengthBytesZero();
             in_.skipHead();
@@ -117,16 +94,16 @@ class ImageBuilder {
   private:
     std::int32_t takeContact() {
         if (in_.headFit() == HeadFit::kTruncated) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         if (!in_.at(tag::kNmt) || in_.head().lengthByte() > nameSlotLength_) {
-            return code::kNoName;
+            return result::kNoName;
         }
         if (made_ == contactCapacity_) {
-            return code::kTooManyContacts;
+            return result::kTooManyContacts;
         }
         if (!in_.valueFits()) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         const std::size_t contact = ++made_;
         std::uint8_t* slot = images_.names.data() + (contact - 1) * nameSlotLength_;
@@ -144,7 +121,7 @@ class ImageBuilder {
             return refusal;
         }
         if (!in_.at(tag::kGpi) || !in_.valueFits()) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         setNameSlotGroups(parseGroupDigits(in_.value()), slot[0], slot[1]);
         in_.skipElement();
@@ -178,10 +155,10 @@ class ImageBuilder {
         }
         std::size_t& next = kind.adnRegion ? nextAdn_ : nextOther_;
         if (next >= (kind.adnRegion ? adnEnd_ : otherEnd_)) {
-            return kind.adnRegion ? code::kAdnRegionFull : kind.refusal;
+            return kind.adnRegion ? result::kAdnRegionFull : kind.refusal;
         }
         if (!in_.valueFits()) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         std::string text;
         const ByteView value = in_.value();
@@ -198,7 +175,7 @@ class ImageBuilder {
         in_.skipElement();
         // The element after a number (ReadZRN's empty GPI) is passed over unread.
         if (!in_.valueFits()) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         in_.skipElement();
         return result::kOk;
@@ -210,26 +187,26 @@ class ImageBuilder {
                                      : 0;
         for (int ordinal = 0; in_.at(tag::kAdi); ++ordinal) {
             if (!in_.head().upperLengthBytesZero()) {
-                return code::kBadAdi;
+                return result::kBadAdi;
             }
             if (!in_.valueFits()) {
-                return code::kContactNotClosed;
+                return result::kContactNotClosed;
             }
             const ByteView value = in_.value();
             const bool ucs2 = !value.empty() && value[0] == kUcs2Marker;
             const ByteView text = ucs2 ? value.subspan(1) : value;
             if (text.size() > room) {
-                return code::kBadAdi;
+                return result::kBadAdi;
             }
             if (!value.empty()) {
                 if (geometry_.adiCount == 0) {
-                    return code::kNoAdiOnCard;
+                    return result::kNoAdiOnCard;
                 }
                 if (nextAdi_ == adiEntries_) {
-                    return code::kAdiFull;
+                    return result::kAdiOverCapacity;
                 }
                 if (ordinal == 2) {
-                    return code::kThirdAdi;
+                    return result::kThirdAdi;
                 }
                 if (ordinal < 2) {
                     fillAdiEntry(contact, text, ucs2,
@@ -324,27 +301,37 @@ std::int32_t WriteGroupRecords(CardChannel& channel, const PhonebookGeometry& ge
     return result::kOk;
 }
 
-// WriteNameFile (base 360) and WriteNumberFile (base 370).
+// The failures of writing back one transparent file.
+struct WriteBackFailures {
+    std::int32_t unselectable;
+    std::int32_t responseFailed;
+    std::int32_t fullPieceFailed;
+    std::int32_t lastPieceFailed;
+};
+constexpr WriteBackFailures kNameWriteBack{
+    result::kNameWriteUnselectable, result::kNameWriteResponseFailed,
+    result::kNameWriteFullPieceFailed, result::kNameWriteLastPieceFailed};
+constexpr WriteBackFailures kNumberWriteBack{
+    result::kNumberWriteUnselectable, result::kNumberWriteResponseFailed,
+    result::kNumberWriteFullPieceFailed, result::kNumberWriteLastPieceFailed};
+
 std::int32_t writeTransparentFile(CardChannel& channel, const channel::CardFile& file,
                                   const PhonebookGeometry& geometry, const Bytes& image,
-                                  std::int32_t base) {
-    const auto codeFor = [base](std::int32_t nameCode) {
-        return base + nameCode - code::kFileUnselectable;
-    };
+                                  const WriteBackFailures& failures) {
     const auto described = channel::DescribeFile(channel, file, geometry.phonebookDirectory);
     if (!described.path) {
-        return codeFor(code::kFileUnselectable);
+        return failures.unselectable;
     }
     if (!described.info) {
-        return codeFor(code::kFileResponseFailed);
+        return failures.responseFailed;
     }
     // The image was made for the size the card reported before; never more
     // than the image is sent.
     const std::size_t size = std::min<std::size_t>(described.info->fileSize, image.size());
     const channel::Transfer written = channel.updateTransparent(image.data(), size);
     if (!written) {
-        return codeFor(written.failedPiece == kMaxCommandData ? code::kFullPieceFailed
-                                                              : code::kLastPieceFailed);
+        return written.failedPiece == kMaxCommandData ? failures.fullPieceFailed
+                                                      : failures.lastPieceFailed;
     }
     return result::kOk;
 }
@@ -406,7 +393,7 @@ std::size_t CollectGroups(ByteView stream, const PhonebookGeometry& geometry, Gr
     ElementReader in(stream);
     for (std::size_t seen = 0; in.at(tag::kGrp); ++seen) {
         if (!in.valueFits()) {
-            refusal = code::kNotAContact;
+            refusal = result::kNotAContact;
             return in.position();
         }
         const ElementHead head = in.head();
@@ -439,16 +426,17 @@ std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometr
     ExtendedImages images;
     if (const std::int32_t failed =
             makeImageForFile(channel, channel::files::kNumber, geometry,
-                             {code::kNumberFileUnselectable, code::kNumberResponseFailed,
-                              code::kNumberImageNoMemory},
+                             {result::kNumberFileUnselectable, result::kNumberResponseFailed,
+                              result::kNumberImageNoMemory},
                              images.numbers);
         failed != result::kOk) {
         return failed;
     }
-    if (const std::int32_t failed = makeImageForFile(
-            channel, channel::files::kName, geometry,
-            {code::kNameFileUnselectable, code::kNameResponseFailed, code::kNameImageNoMemory},
-            images.names);
+    if (const std::int32_t failed =
+            makeImageForFile(channel, channel::files::kName, geometry,
+                             {result::kNameFileUnselectable, result::kNameResponseFailed,
+                              result::kNameImageNoMemory},
+                             images.names);
         failed != result::kOk) {
         return failed;
     }
@@ -463,13 +451,12 @@ std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometr
         return failed;
     }
     if (const std::int32_t failed = writeTransparentFile(channel, channel::files::kName, geometry,
-                                                         images.names, code::kFileUnselectable);
+                                                         images.names, kNameWriteBack);
         failed != result::kOk) {
         return failed;
     }
-    if (const std::int32_t failed =
-            writeTransparentFile(channel, channel::files::kNumber, geometry, images.numbers,
-                                 code::kFileUnselectable + 10);
+    if (const std::int32_t failed = writeTransparentFile(
+            channel, channel::files::kNumber, geometry, images.numbers, kNumberWriteBack);
         failed != result::kOk) {
         return failed;
     }

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "library/result_codes.h"
 #include "phonebook/extended_layout.h"
 #include "phonebook/standard_layout.h"
+#include "results/result_codes.h"
 
 namespace zrn::phonebook {
 

@@ -18,7 +18,7 @@ constexpr std::size_t kContactsLimit = 40000;
 
 // A whole phone book as read from the card.
 struct PhonebookStream {
-    std::int32_t result = 0;  // 0; 2 extended layout, 319 standard layout: the card cannot be read
+    std::int32_t result = 0;  // 0; kCardError extended, kInternal standard layout: unreadable
     bool extendedLayout = false;
     Bytes groups;    // extended layout: one GRP element per group record
     Bytes contacts;  // NCD elements (extended: at least the empty NCD)
@@ -43,7 +43,7 @@ std::int32_t writePhonebookStream(channel::CardChannel& channel, const Phonebook
 // failure length and buffer are left untouched, and so is count but after a
 // standard-layout card failure (then it holds the contacts read before it).
 // A phone book beyond the host's buffer (kGroupListLimit, kContactsLimit)
-// fails with 2 (extended) or 319 (standard) and leaves all three untouched.
+// fails with kCardError (extended) or kInternal (standard) and leaves all three untouched.
 std::int32_t readPhonebook(channel::CardChannel& channel, const PhonebookGeometry& geometry,
                            std::int32_t& count, std::int32_t& length, std::uint8_t* buffer);
 

@@ -18,7 +18,7 @@ constexpr std::size_t kAdnBcdBytes = 10;
 constexpr std::size_t kAdnMaxDigits = 2 * kAdnBcdBytes;
 
 struct StandardRead {
-    std::int32_t result = 0;  // 0, or 319 when EF_ADN cannot be read
+    std::int32_t result = 0;  // 0, or result::kInternal when EF_ADN cannot be read
     Bytes contacts;           // the NCD elements
     // The contacts built; on failure those built before it.
     std::int32_t contactCount = 0;
@@ -33,7 +33,8 @@ bool BuildStandardContacts(channel::CardChannel& channel, std::int32_t& count, B
 
 // The records a stream makes, checked whole before any record is touched:
 // `records` receives one record of `recordLength` bytes per NCD taken, in
-// order. Returns 0 or the refusal (339, 340, 341, 351).
+// order. Returns 0 or the refusal (kNotAContact, kTooManyContacts, kBadAdn,
+// kContactNotClosed).
 std::int32_t planStandardRecords(ByteView stream, std::int32_t contactCount,
                                  std::size_t recordLength, std::size_t recordCount,
                                  std::vector<Bytes>& records);

@@ -3,11 +3,11 @@
 #include <string>
 
 #include "channel/file_map.h"
-#include "library/result_codes.h"
 #include "phonebook/bcd_codec.h"
 #include "phonebook/card_files.h"
 #include "phonebook/element_stream.h"
 #include "phonebook/standard_layout.h"
+#include "results/result_codes.h"
 
 namespace zrn::phonebook {
 

@@ -5,24 +5,17 @@
 #include <string>
 
 #include "channel/file_map.h"
-#include "library/result_codes.h"
 #include "phonebook/bcd_codec.h"
 #include "phonebook/card_files.h"
 #include "phonebook/element_stream.h"
 #include "phonebook/standard_layout.h"
+#include "results/result_codes.h"
 
 namespace zrn::phonebook {
 
 using channel::CardChannel;
 
 namespace {
-
-namespace code {
-constexpr std::int32_t kNotAContact = 339;
-constexpr std::int32_t kNoRecordLeft = 340;
-constexpr std::int32_t kBadNumber = 341;
-constexpr std::int32_t kContactNotClosed = 351;
-}  // namespace code
 
 constexpr std::uint8_t kUnused = 0xFF;
 constexpr std::uint8_t kTonNpiInternationalIsdn = 0x81;
@@ -54,7 +47,7 @@ class RecordPlanner {
         records_.clear();
         while (true) {
             if (!in_.at(tag::kNcd)) {
-                return code::kNotAContact;
+                return result::kNotAContact;
             }
             const bool empty = in_.head().allLengthBytesZero();
             in_.skipHead();
@@ -71,7 +64,7 @@ class RecordPlanner {
             // Whatever else the contact holds is passed over up to the next NCD.
             while (!in_.atEnd() && !in_.at(tag::kNcd)) {
                 if (!in_.valueFits()) {
-                    return code::kContactNotClosed;
+                    return result::kContactNotClosed;
                 }
                 in_.skipElement();
             }
@@ -85,24 +78,24 @@ class RecordPlanner {
     // A contact without a leading NMT keeps its record blank.
     std::int32_t fillRecord(Bytes& record) {
         if (in_.headFit() == HeadFit::kTruncated) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         if (!in_.at(tag::kNmt)) {
             return result::kOk;
         }
         // The last record is never filled.
         if (records_.size() + 1 >= recordCount_) {
-            return code::kNoRecordLeft;
+            return result::kTooManyContacts;
         }
         if (!in_.valueFits()) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         const ByteView name = in_.value();
         std::copy_n(name.begin(), keptNameLength(name, recordLength_ - kAdnTrailerLength),
                     record.begin());
         in_.skipElement();
         if (in_.headFit() == HeadFit::kTruncated) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         if (!in_.at(tag::kAdn)) {
             return result::kOk;
@@ -113,10 +106,10 @@ class RecordPlanner {
     std::int32_t takeNumber(Bytes& record) {
         const ElementHead head = in_.head();
         if (!head.upperLengthBytesZero() || head.lengthByte() > kAdnMaxDigits) {
-            return code::kBadNumber;
+            return result::kBadAdn;
         }
         if (!in_.valueFits()) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         const ByteView value = in_.value();
         if (!value.empty()) {
@@ -132,7 +125,7 @@ class RecordPlanner {
         in_.skipElement();
         // The element after the number (ReadZRN's empty GPI) is passed over unread.
         if (!in_.valueFits()) {
-            return code::kContactNotClosed;
+            return result::kContactNotClosed;
         }
         in_.skipElement();
         return result::kOk;

@@ -2,7 +2,7 @@
 // work with records rather than a host buffer.
 #include "sms/sms.h"
 
-#include "library/result_codes.h"
+#include "results/result_codes.h"
 #include "sms/sms_codec.h"
 
 namespace zrn::sms {

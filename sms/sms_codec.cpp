@@ -5,24 +5,26 @@
 #include <cstring>
 
 #include "channel/bytes.h"
-#include "library/result_codes.h"
+#include "results/result_codes.h"
 
 namespace zrn::sms {
 
 namespace {
 
-constexpr std::uint8_t kValueLength[4] = {0x00, 0x00, 0x01, 0x60};  // 352, big-endian
+constexpr stream::Tag kCmsTag = stream::makeTag("CMS");
+constexpr stream::Tag kLmsTag = stream::makeTag("LMS");
+constexpr stream::Tag kEmsTag = stream::makeTag("EMS");
 
-char tagLetter(MessageKind kind) {
+constexpr const stream::Tag& tagBytes(MessageKind kind) {
     switch (kind) {
         case MessageKind::kCms:
-            return 'C';
+            return kCmsTag;
         case MessageKind::kLms:
-            return 'L';
+            return kLmsTag;
         case MessageKind::kEms:
-            return 'E';
+            return kEmsTag;
     }
-    return 'C';
+    return kCmsTag;
 }
 
 std::uint8_t nibbleCharacter(unsigned nibble) {
@@ -75,9 +77,7 @@ bool isHeadAt(ByteView stream, std::size_t offset, MessageKind kind) {
     if (offset >= stream.size() || stream.size() - offset < kHeadSignatureLength) {
         return false;
     }
-    const std::uint8_t* head = stream.data() + offset;
-    return head[0] == kElementMarker && head[1] == static_cast<std::uint8_t>(tagLetter(kind)) &&
-           head[2] == 'M' && head[3] == 'S' && head[4] == 0x00;
+    return stream::signatureMatches(stream.data() + offset, tagBytes(kind));
 }
 
 bool isHexText(ByteView text) {
@@ -99,13 +99,7 @@ bool isHexText(ByteView text) {
 SmsCodec::~SmsCodec() = default;
 
 int SmsCodec::PutSmsHead(std::int32_t& position, std::uint8_t* output, MessageKind kind) {
-    std::uint8_t* head = output + position;
-    const char* tag = tagOf(kind);
-    head[0] = kElementMarker;
-    head[1] = static_cast<std::uint8_t>(tag[0]);
-    head[2] = static_cast<std::uint8_t>(tag[1]);
-    head[3] = static_cast<std::uint8_t>(tag[2]);
-    std::memcpy(head + 4, kValueLength, sizeof kValueLength);
+    stream::putHead(output + position, tagBytes(kind), static_cast<std::uint32_t>(kHexTextLength));
     position += static_cast<std::int32_t>(kHeadLength);
     return outcome::kOk;
 }

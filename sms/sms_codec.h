@@ -8,17 +8,18 @@
 #include "channel/bytes.h"
 #include "channel/card_channel.h"
 #include "sms/sms.h"
+#include "stream/element_stream.h"
 
 namespace zrn::sms {
 
 // SMS element: marker, three-letter tag, 4-byte big-endian value length, and
 // the record's bytes as 352 hex characters.
-constexpr std::uint8_t kElementMarker = 0x01;
-constexpr std::size_t kHeadLength = 8;
+constexpr std::uint8_t kElementMarker = stream::kMarker;
+constexpr std::size_t kHeadLength = stream::kHeadSize;
 constexpr std::size_t kHexTextLength = 2 * kRecordLength;
 constexpr std::size_t kElementLength = kHeadLength + kHexTextLength;
 // A head is recognised by the marker, the tag and a zero first length byte.
-constexpr std::size_t kHeadSignatureLength = 5;
+constexpr std::size_t kHeadSignatureLength = stream::kLengthOffset + 1;
 
 // Incoming working buffers: one element, its value text, one record, each
 // with one spare byte.

@@ -1,7 +1,8 @@
-# cmake -DOBJDUMP=... -DDLL=ZRN.dll -P check_dll_tables.cmake
-# Fails unless ZRN.dll is a PE32 DLL exporting exactly the seven functions
-# under their plain names with ordinals 1 to 7, importing SCardTransmit and
-# g_rgSCardT0Pci from WINSCARD.dll, and needing only system DLLs.
+# cmake -DOBJDUMP=... -DDLL=ZRN.dll -DBITS=32|64 -P check_dll_tables.cmake
+# Fails unless ZRN.dll is a DLL of the given width (PE32 for 32, PE32+ for 64)
+# exporting exactly the seven functions under their plain names with ordinals
+# 1 to 7, importing SCardTransmit and g_rgSCardT0Pci from WINSCARD.dll, and
+# needing only system DLLs.
 cmake_policy(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -10,8 +11,17 @@ endif()
 
 set(problems "")
 
-if(NOT dump MATCHES "Magic[\t ]+010b")
-  string(APPEND problems "  not a PE32 (32-bit) image\n")
+if(BITS STREQUAL "32")
+  set(magic 010b)
+  set(format "PE32 (32-bit)")
+elseif(BITS STREQUAL "64")
+  set(magic 020b)
+  set(format "PE32+ (64-bit)")
+else()
+  message(FATAL_ERROR "BITS must be 32 or 64, not '${BITS}'")
+endif()
+if(NOT dump MATCHES "Magic[\t ]+${magic}")
+  string(APPEND problems "  not a ${format} image\n")
 endif()
 
 # Export table: "[Ordinal/Name Pointer] Table" lists "[index] name" with the
@@ -62,4 +72,4 @@ endif()
 if(problems)
   message(FATAL_ERROR "${DLL}:\n${problems}")
 endif()
-message(STATUS "${DLL}: seven exports with ordinals 1-7, imports SCardTransmit and g_rgSCardT0Pci, system DLLs only")
+message(STATUS "${DLL}: ${format}, seven exports with ordinals 1-7, imports SCardTransmit and g_rgSCardT0Pci, system DLLs only")

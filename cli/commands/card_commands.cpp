@@ -8,6 +8,8 @@
 #include "cli/commands/support.h"
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
+#include "cli/text/terminal.h"
+#include "results/result_codes.h"
 #include "sim/card_image.h"
 
 namespace zrn::cli::commands {
@@ -30,7 +32,7 @@ std::vector<long> configNumbers(const std::string& text) {
 }
 
 void line(std::ostream& out, const std::string& label, const std::string& value) {
-    out << "  " << std::left << std::setw(26) << label << value << "\n";
+    out << "  " << std::left << std::setw(26) << label << text::terminalText(value) << "\n";
 }
 
 std::string usedOf(std::size_t used, std::size_t capacity) {
@@ -45,8 +47,8 @@ int readers(const GlobalOptions& global) {
     if (!global.session.simImage.empty()) {
         try {
             const sim::CardImage image = sim::loadImage(global.session.simImage);
-            std::cout << "0  simulator (" << global.session.simImage << ")  card present  ATR "
-                      << toHex(image.atr) << "\n";
+            std::cout << "0  simulator (" << text::terminalText(global.session.simImage)
+                      << ")  card present  ATR " << toHex(image.atr) << "\n";
         } catch (const std::exception& e) {
             fail(kExitUsage,
                  "cannot load the card image " + global.session.simImage + ": " + e.what());
@@ -60,7 +62,7 @@ int readers(const GlobalOptions& global) {
              "zrn --sim samples/extended.json info");
     }
     for (std::size_t i = 0; i < list.size(); ++i) {
-        std::cout << i << "  " << list[i].name << "  "
+        std::cout << i << "  " << text::terminalText(list[i].name) << "  "
                   << (list[i].cardPresent ? "card present  ATR " + toHex(list[i].atr)
                                           : std::string("no card"))
                   << "\n";
@@ -81,6 +83,10 @@ int info(const GlobalOptions& global) {
     const std::string iccid = session->iccid();
     line(out, "ICCID", iccid.empty() ? "(not readable)" : iccid);
     line(out, "layout", session->layoutName());
+    if (session->extended()) {
+        line(out, "", "phones and standard SIM tools see only the EF_ADN phone book, not this");
+        line(out, "", "layout's contacts, extra numbers, groups and free-text entries");
+    }
     const ChvState& chv = session->chv();
     line(out, "PIN (CHV1)",
          !chv.known ? "state unknown"
@@ -120,9 +126,12 @@ int info(const GlobalOptions& global) {
                                : 0));
         line(out, "free-text entries", usedOf(notes, room.adiCount));
     } else {
-        line(out, "contacts (EF_ADN)",
-             usedOf(contacts, room.adnRecordCount > 0 ? room.adnRecordCount - 1 : 0) +
-                 " (the last record stays empty)");
+        line(out, "contacts (EF_ADN)", usedOf(contacts, room.adnRecordCount));
+        if (room.adnRecordCount > 0) {
+            line(out, "",
+                 "a write by this tool fills at most " + std::to_string(room.adnRecordCount - 1) +
+                     " (the last record stays empty)");
+        }
     }
     std::map<std::string, std::size_t> perStore;
     for (const StoredSms& s : messages.stored) {
@@ -141,8 +150,8 @@ int show(const GlobalOptions& global) {
     auto session = CardSession::open(global.session);
     const PhonebookSnapshot phonebook = readPhonebook(*session);
     const MessagesSnapshot messages = readMessages(*session);
-    std::cout << "Phone book (" << session->layoutName() << " layout, " << session->source()
-              << ")\n"
+    std::cout << "Phone book (" << session->layoutName() << " layout, "
+              << text::terminalText(session->source()) << ")\n"
               << phonebookText(phonebook.phonebook) << "\nMessages\n"
               << messagesText(messages.stored);
     return kExitOk;
@@ -247,7 +256,9 @@ int errmsg(const std::string& code) {
         used = 0;
     }
     if (used != code.size() || code.empty() || value < INT32_MIN || value > INT32_MAX) {
-        fail(kExitUsage, "\"" + code + "\" is not a result code (a whole number such as 2 or 349)");
+        fail(kExitUsage, "\"" + code + "\" is not a result code (a whole number such as " +
+                             std::to_string(result::kCardError) + " or " +
+                             std::to_string(result::kAdiOverCapacity) + ")");
     }
     const auto c = static_cast<std::int32_t>(value);
     std::cout << c << ": " << libraryMessage(c) << " (" << libraryGloss(c) << ")\n";

@@ -13,6 +13,7 @@ struct GlobalOptions {
 struct ExportOptions {
     std::string format;
     std::string output = "-";
+    bool deleted = false;  // sms export: also the deleted messages still in free records
 };
 
 struct ImportOptions {
@@ -22,7 +23,8 @@ struct ImportOptions {
     std::string backup;  // empty: a time-stamped file
     bool noBackup = false;
     bool allowLoss = false;
-    std::string plusAs;  // "00" or empty
+    std::string plusAs;   // "00" or empty
+    std::string charset;  // of a CSV or vCard file; empty: UTF-8, or UTF-16 found by its mark
 };
 
 int readers(const GlobalOptions& global);

@@ -1,9 +1,7 @@
 #include <algorithm>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 
+#include "cli/atomic_file.h"
 #include "cli/commands/commands.h"
 #include "cli/errors.h"
 
@@ -25,21 +23,7 @@ std::string extensionOf(const std::string& path) {
 }  // namespace
 
 std::string readInput(const std::string& path) {
-    std::ostringstream content;
-    if (path == "-") {
-        content << std::cin.rdbuf();
-    } else {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            fail(kExitUsage, "cannot open " + path + " for reading");
-        }
-        content << in.rdbuf();
-    }
-    std::string data = content.str();
-    if (data.size() > kMaxInput) {
-        fail(kExitUsage, path + " is larger than any SIM's contents could be (64 MiB)");
-    }
-    return data;
+    return readFileLimited(path, kMaxInput);
 }
 
 void writeOutput(const std::string& path, const std::string& data) {
@@ -47,16 +31,11 @@ void writeOutput(const std::string& path, const std::string& data) {
         std::cout << data;
         std::cout.flush();
         if (!std::cout) {
-            fail(kExitUsage, "cannot write to standard output");
+            fail(kExitFileWrite, "cannot write to standard output");
         }
         return;
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << data;
-    out.close();
-    if (!out) {
-        fail(kExitUsage, "cannot write " + path);
-    }
+    replaceFile(path, data);
 }
 
 std::string detectFormat(const std::string& named, const std::string& path,

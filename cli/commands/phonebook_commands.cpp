@@ -10,6 +10,8 @@
 #include "cli/formats/json_format.h"
 #include "cli/formats/vcard.h"
 #include "cli/text/alpha.h"
+#include "cli/text/charset.h"
+#include "cli/text/terminal.h"
 
 namespace zrn::cli::commands {
 
@@ -23,20 +25,21 @@ std::string codingOf(const Bytes& value) {
 }  // namespace
 
 Outcome<formats::ImportedPhonebook> parsePhonebookFile(const std::string& format,
-                                                       const std::string& content) {
+                                                       const std::string& content,
+                                                       const std::string& charset) {
     using Result = Outcome<formats::ImportedPhonebook>;
     if (format == "json") {
         auto book = formats::parsePhonebookJson(content);
         if (!book) {
             return Result::failure(book.error());
         }
-        return formats::ImportedPhonebook{std::move(book.value()), {}};
+        return formats::ImportedPhonebook{std::move(book.value()), {}, {}};
     }
     if (format == "vcard") {
-        return formats::parseVcards(content);
+        return formats::parseVcards(content, charset);
     }
     if (format == "csv") {
-        return formats::parseCsv(content);
+        return formats::parseCsv(content, charset);
     }
     if (format == "raw") {
         const ByteView bytes(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
@@ -44,7 +47,7 @@ Outcome<formats::ImportedPhonebook> parsePhonebookFile(const std::string& format
         if (!raw) {
             return Result::failure(raw.error());
         }
-        return formats::ImportedPhonebook{decodePhonebook(raw.value()), {}};
+        return formats::ImportedPhonebook{decodePhonebook(raw.value()), {}, {}};
     }
     return Result::failure("unknown format \"" + format + "\" (json, vcard, csv or raw)");
 }
@@ -57,7 +60,8 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
     if (session.extended()) {
         for (std::size_t g = 0; g < encoded.raw.groups.size(); ++g) {
             if (!encoded.raw.groups[g].empty()) {
-                out << "  group " << g + 1 << ": " << encoded.stored.groups[g].name << "  ["
+                out << "  group " << g + 1 << ": "
+                    << text::terminalText(encoded.stored.groups[g].name) << "  ["
                     << codingOf(encoded.raw.groups[g]) << "]\n";
             }
         }
@@ -65,15 +69,16 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
     for (std::size_t i = 0; i < encoded.raw.contacts.size(); ++i) {
         const RawContact& raw = encoded.raw.contacts[i];
         const Contact& c = encoded.stored.contacts[i];
-        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : c.name) << "  ["
-            << codingOf(raw.name) << "]\n";
+        out << "  " << i + 1 << ". " << (c.name.empty() ? "(no name)" : text::terminalText(c.name))
+            << "  [" << codingOf(raw.name) << "]\n";
         for (const RawNumber& n : raw.numbers) {
-            out << "       " << numberTypeName(n.type) << ": " << digitTextToNumber(n.digits)
-                << "\n";
+            out << "       " << numberTypeName(n.type) << ": "
+                << text::terminalText(digitTextToNumber(n.digits)) << "\n";
         }
         for (const Bytes& a : raw.adi) {
             if (!a.empty()) {
-                out << "       note: " << text::decodeAlpha(a) << "  [" << codingOf(a) << "]\n";
+                out << "       note: " << text::terminalText(text::decodeAlpha(a)) << "  ["
+                    << codingOf(a) << "]\n";
             }
         }
         if (!c.groups.empty()) {
@@ -90,7 +95,7 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
 void reportIssues(const std::vector<Issue>& issues) {
     for (const Issue& issue : issues) {
         std::cerr << (issue.kind == Issue::Kind::kRefused ? "refused: " : "not stored as given: ")
-                  << issue.where << ": " << issue.what << "\n";
+                  << text::terminalText(issue.where + ": " + issue.what) << "\n";
     }
 }
 
@@ -147,15 +152,30 @@ int phonebookExport(const GlobalOptions& global, const ExportOptions& options) {
     return kExitOk;
 }
 
+// The format of a file the user did not name one for, found in its text even
+// when that is UTF-16.
+std::string formatOfImport(const ImportOptions& options, const std::string& content) {
+    if (!options.format.empty() || content.empty() || content[0] == '\x01') {
+        return detectFormat(options.format, options.file, content);
+    }
+    const auto sniffed = text::decodeTextFile(
+        std::string_view(content).substr(0, 8192),
+        text::isWideCharset(options.charset) ? options.charset : std::string());
+    return detectFormat(options.format, options.file, sniffed ? sniffed->text : content);
+}
+
 int phonebookImport(const GlobalOptions& global, const ImportOptions& options) {
     const std::string content = readInput(options.file);
-    const std::string format = detectFormat(options.format, options.file, content);
-    auto imported = parsePhonebookFile(format, content);
+    const std::string format = formatOfImport(options, content);
+    if (!options.charset.empty() && format != "csv" && format != "vcard") {
+        fail(kExitUsage, "--charset applies to CSV and vCard files only");
+    }
+    auto imported = parsePhonebookFile(format, content, options.charset);
     if (!imported) {
         fail(kExitUsage, options.file + ": " + imported.error());
     }
     for (const std::string& w : imported->warnings) {
-        std::cerr << options.file << ": " << w << "\n";
+        std::cerr << text::terminalText(options.file + ": " + w) << "\n";
     }
     if (!options.plusAs.empty() && options.plusAs != "00") {
         fail(kExitUsage, "--plus-as takes 00 only");
@@ -163,8 +183,13 @@ int phonebookImport(const GlobalOptions& global, const ImportOptions& options) {
     auto session = CardSession::open(global.session);
     EncodeOptions encodeOptions;
     encodeOptions.plusAs00 = options.plusAs == "00";
-    const EncodedPhonebook encoded =
-        encodePhonebook(imported->phonebook, session->room(), encodeOptions);
+    EncodedPhonebook encoded = encodePhonebook(imported->phonebook, session->room(), encodeOptions);
+    // What the file holds that never reached the phone book is a loss like any other.
+    std::vector<Issue> fileLosses;
+    for (const std::string& loss : imported->losses) {
+        fileLosses.push_back({Issue::Kind::kLoss, options.file, loss});
+    }
+    encoded.issues.insert(encoded.issues.begin(), fileLosses.begin(), fileLosses.end());
     checkIssues(encoded, options);
     if (options.dryRun) {
         std::cout << dryRunText(encoded, *session);

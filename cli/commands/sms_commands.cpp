@@ -62,15 +62,29 @@ int smsExport(const GlobalOptions& global, const ExportOptions& options) {
     if (format != "json" && format != "text" && format != "raw") {
         fail(kExitUsage, "unknown format \"" + format + "\" (json, text or raw)");
     }
+    if (options.deleted && format == "raw") {
+        fail(kExitUsage,
+             "--deleted works with the json and text formats: the raw stream holds "
+             "the live messages only");
+    }
     auto session = CardSession::open(global.session);
     const MessagesSnapshot snapshot = readMessages(*session);
+    std::vector<StoredSms> deleted;
+    if (options.deleted) {
+        deleted = readDeletedMessages(*session);
+    }
     std::string data;
     if (format == "json") {
-        data = formats::messagesToJson(snapshot.stored)
-                   .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
-               "\n";
+        nlohmann::ordered_json doc = formats::messagesToJson(snapshot.stored);
+        if (options.deleted) {
+            doc["deleted"] = deletedMessagesJson(deleted);
+        }
+        data = doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     } else if (format == "text") {
         data = messagesText(snapshot.stored);
+        if (options.deleted) {
+            data += deletedMessagesText(deleted);
+        }
     } else {
         data.assign(snapshot.stream.begin(), snapshot.stream.end());
     }

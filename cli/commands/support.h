@@ -15,7 +15,8 @@
 namespace zrn::cli::commands {
 
 Outcome<formats::ImportedPhonebook> parsePhonebookFile(const std::string& format,
-                                                       const std::string& content);
+                                                       const std::string& content,
+                                                       const std::string& charset = "");
 std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& session);
 void reportIssues(const std::vector<Issue>& issues);
 // Reports the issues; fails when something is refused, or lost without --allow-loss.

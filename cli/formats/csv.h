@@ -17,7 +17,11 @@
 namespace zrn::cli::formats {
 
 std::string writeCsv(const Phonebook& phonebook);
-Outcome<ImportedPhonebook> parseCsv(std::string_view text);
+// Reads this tool's CSV and the address books' (Google Contacts, Outlook,
+// Thunderbird, phone makers'). `charset` names the file's charset when it is
+// neither UTF-8 nor UTF-16 with a byte-order mark. Columns with data the tool
+// cannot store are listed in `losses`.
+Outcome<ImportedPhonebook> parseCsv(std::string_view bytes, const std::string& charset = "");
 
 // RFC 4180 records; fails on a quote that is never closed.
 Outcome<std::vector<std::vector<std::string>>> parseCsvRecords(std::string_view text);

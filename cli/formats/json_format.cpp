@@ -264,6 +264,38 @@ Outcome<Phonebook> phonebookFromJson(const json& document) {
     }
 }
 
+namespace {
+
+// Who a message is from or to, under the name its kind gives the address:
+// a status report names the recipient of the message it reports on.
+void addParties(nlohmann::ordered_json& j, const DecodedSms& d) {
+    switch (d.kind) {
+        case SmsKind::kSubmit:
+        case SmsKind::kCommand:
+            j["to"] = d.address;
+            break;
+        case SmsKind::kStatusReport:
+            j["recipient"] = d.address;
+            if (!d.dischargeTime.empty()) {
+                j["discharge_time"] = d.dischargeTime;
+            }
+            if (d.reportStatus >= 0) {
+                j["report_status"] = d.reportStatus;
+                j["report_meaning"] = reportStatusMeaning(d.reportStatus);
+            }
+            break;
+        default:
+            j["from"] = d.address;
+            break;
+    }
+    if (d.kind == SmsKind::kCommand && d.commandType >= 0) {
+        j["command_type"] = d.commandType;
+        j["command_meaning"] = commandTypeMeaning(d.commandType);
+    }
+}
+
+}  // namespace
+
 nlohmann::ordered_json messagesToJson(const std::vector<StoredSms>& stored) {
     using Json = nlohmann::ordered_json;
     Json messages = Json::array();
@@ -277,11 +309,7 @@ nlohmann::ordered_json messagesToJson(const std::vector<StoredSms>& stored) {
         Json j = {{"store", firstPart.store},
                   {"status", smsStatusName(d.status)},
                   {"type", smsKindName(d.kind)}};
-        if (d.kind == SmsKind::kSubmit) {
-            j["to"] = d.address;
-        } else {
-            j["from"] = d.address;
-        }
+        addParties(j, d);
         if (!d.smsc.empty()) {
             j["smsc"] = d.smsc;
         }

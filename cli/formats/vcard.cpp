@@ -109,48 +109,57 @@ struct Property {
     std::string value;
 };
 
+struct Line {
+    std::string text;
+    std::size_t number = 0;  // of its first physical line, from 1
+};
+
 bool isQuotedPrintable(std::string_view line) {
     const std::size_t colon = line.find(':');
     return upper(line.substr(0, colon)).find("QUOTED-PRINTABLE") != std::string::npos;
 }
 
+// A line ends at LF, CR LF, a bare CR, or the CR CR LF of iOS 5 and 6.
 std::vector<std::string> physicalLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
+        std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) {
             end = text.size();
         }
-        std::string line(text.substr(start, end - start));
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+        lines.emplace_back(text.substr(start, end - start));
+        while (end < text.size() && text[end] == '\r') {
+            ++end;
         }
-        lines.push_back(std::move(line));
-        start = end + 1;
+        if (end < text.size() && text[end] == '\n') {
+            ++end;
+        }
+        start = end;
     }
     return lines;
 }
 
 // Joins folded lines (a leading space or tab continues the line) and the soft
 // line breaks of quoted-printable values (a trailing '=').
-std::vector<std::string> logicalLines(std::string_view text) {
+std::vector<Line> logicalLines(std::string_view text) {
     const auto lines = physicalLines(text);
-    std::vector<std::string> out;
+    std::vector<Line> out;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (!out.empty() && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-            out.back() += line.substr(1);
+            out.back().text += line.substr(1);
             continue;
         }
         if (line.empty()) {
             continue;
         }
-        out.push_back(line);
-        while (isQuotedPrintable(out.back()) && !out.back().empty() && out.back().back() == '=' &&
+        out.push_back({line, i + 1});
+        std::string& joined = out.back().text;
+        while (isQuotedPrintable(joined) && !joined.empty() && joined.back() == '=' &&
                i + 1 < lines.size()) {
-            out.back().pop_back();
-            out.back() += lines[++i];
+            joined.pop_back();
+            joined += lines[++i];
         }
     }
     return out;
@@ -204,27 +213,41 @@ std::vector<std::string> splitOutsideQuotes(std::string_view s, char separator) 
     return parts;
 }
 
-// Splits a text value at unescaped `separator` and removes the escapes.
-std::vector<std::string> splitEscaped(std::string_view s, char separator) {
+// Splits a value at each `separator` not preceded by a backslash; the escapes
+// stay for `unescapeValue`.
+std::vector<std::string> splitUnescaped(std::string_view s, char separator) {
     std::vector<std::string> parts(1);
     for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '\\' && i + 1 < s.size()) {
-            const char next = s[++i];
-            parts.back().push_back(next == 'n' || next == 'N' ? '\n' : next);
-            continue;
-        }
-        if (c == separator) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+            parts.back() += s.substr(i, 2);
+            ++i;
+        } else if (s[i] == separator) {
             parts.emplace_back();
-            continue;
+        } else {
+            parts.back().push_back(s[i]);
         }
-        parts.back().push_back(c);
     }
     return parts;
 }
 
-std::string unescape(std::string_view s) {
-    return splitEscaped(s, '\0').front();
+// vCard 2.1 escapes only ';' (a backslash is otherwise a character of the
+// text); 3.0 (RFC 2426) and 4.0 (RFC 6350) escape '\', ',', ';' and newlines.
+std::string unescapeValue(std::string_view s, bool version21) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 >= s.size()) {
+            out.push_back(s[i]);
+            continue;
+        }
+        const char next = s[i + 1];
+        if (version21 && next != ';') {
+            out.push_back('\\');
+            continue;
+        }
+        out.push_back(next == 'n' || next == 'N' ? '\n' : next);
+        ++i;
+    }
+    return out;
 }
 
 std::optional<Property> parseProperty(const std::string& line) {
@@ -243,19 +266,19 @@ std::optional<Property> parseProperty(const std::string& line) {
     }
     Property p;
     const auto head = splitOutsideQuotes(std::string_view(line).substr(0, colon), ';');
-    p.name = upper(head[0]);
+    p.name = upper(trimmed(head[0]));
     if (const std::size_t dot = p.name.rfind('.'); dot != std::string::npos) {
         p.name = p.name.substr(dot + 1);  // "item1.TEL"
     }
     for (std::size_t i = 1; i < head.size(); ++i) {
         const std::size_t eq = head[i].find('=');
         if (eq == std::string::npos) {
-            p.bareParams.push_back(upper(head[i]));
+            p.bareParams.push_back(upper(trimmed(head[i])));
             continue;
         }
-        auto& values = p.params[upper(head[i].substr(0, eq))];
+        auto& values = p.params[upper(trimmed(head[i].substr(0, eq)))];
         for (const auto& v : splitOutsideQuotes(std::string_view(head[i]).substr(eq + 1), ',')) {
-            values.push_back(upper(v));
+            values.push_back(upper(trimmed(v)));
         }
     }
     p.value = line.substr(colon + 1);
@@ -279,11 +302,16 @@ std::vector<std::string> types(const Property& p) {
     return out;
 }
 
+// Fax and pager numbers are "other" even when typed home or work: a call to
+// them reaches no one.
 NumberType numberTypeOf(const Property& p) {
     const auto t = types(p);
     const auto has = [&](const char* name) {
         return std::find(t.begin(), t.end(), name) != t.end();
     };
+    if (has("FAX") || has("PAGER")) {
+        return NumberType::kOther;
+    }
     if (has("CELL")) {
         return NumberType::kMobile;
     }
@@ -293,107 +321,138 @@ NumberType numberTypeOf(const Property& p) {
     if (has("WORK")) {
         return NumberType::kWork;
     }
-    if (has("OTHER") || has("X-OTHER") || has("FAX") || has("PAGER") || has("CAR") || has("ISDN") ||
-        has("VIDEO") || has("MODEM") || has("BBS") || has("TEXTPHONE")) {
+    if (has("OTHER") || has("X-OTHER") || has("CAR") || has("ISDN") || has("VIDEO") ||
+        has("MODEM") || has("BBS") || has("TEXTPHONE")) {
         return NumberType::kOther;
     }
     return NumberType::kGeneral;
 }
 
-struct CardBuilder {
-    Contact contact;
-    std::string formattedName;
-    std::string structuredName;
-    bool hasFormattedName = false;
-    std::vector<std::string> categories;
-    std::vector<int> categoryNumbers;
-};
+std::string lowerAscii(std::string s) {
+    for (char& c : s) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return s;
+}
 
-std::string nameFromStructured(const std::string& n) {
-    const auto parts = splitEscaped(n, ';');
-    // family; given; additional; prefix; suffix
-    std::vector<std::string> ordered;
-    for (const std::size_t i : {3u, 1u, 2u, 0u, 4u}) {
-        if (i < parts.size() && !parts[i].empty()) {
-            ordered.push_back(parts[i]);
+// A TEL value: a number as written, or a tel: URI (RFC 3966) whose extension
+// becomes digits after a pause and whose global phone-context prefixes a local
+// number. What cannot be kept is added to `losses`.
+std::string telNumber(const std::string& value, std::vector<std::string>& losses,
+                      std::vector<std::string>& warnings) {
+    const std::string v = trimmed(value);
+    if (lowerAscii(v.substr(0, 4)) != "tel:") {
+        return withExtensionAsPause(v);
+    }
+    const auto parts = splitOutsideQuotes(std::string_view(v).substr(4), ';');
+    std::string number = trimmed(parts[0]);
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const std::size_t eq = parts[i].find('=');
+        const std::string key = lowerAscii(trimmed(parts[i].substr(0, eq)));
+        const std::string arg = eq == std::string::npos ? "" : trimmed(parts[i].substr(eq + 1));
+        if (key == "ext") {
+            std::string digits;
+            for (const char c : arg) {
+                if (c != '-' && c != '.' && c != '(' && c != ')') {
+                    digits.push_back(c);
+                }
+            }
+            if (!digits.empty() && digits.find_first_not_of("0123456789*#") == std::string::npos) {
+                number += "p" + digits;
+            } else {
+                losses.push_back("the extension \"" + arg + "\" of " + v +
+                                 " is not digits a phone can dial: not kept");
+            }
+        } else if (key == "isub") {
+            losses.push_back("the subaddress \"" + arg + "\" of " + v + " is not kept");
+        } else if (key == "phone-context" && !number.empty() && number[0] != '+') {
+            if (!arg.empty() && arg[0] == '+') {
+                number = arg + number;
+            } else {
+                warnings.push_back("the local number " + v + " is kept without its context \"" +
+                                   arg + "\"");
+            }
         }
     }
-    std::string out;
-    for (const auto& p : ordered) {
-        out += (out.empty() ? "" : " ") + p;
-    }
-    return out;
+    return number;
 }
 
-std::string telValue(std::string value) {
-    if (upper(value.substr(0, 4)) == "TEL:") {
-        value = value.substr(4);
-        value = value.substr(0, value.find(';'));  // ";ext=..." and other URI parameters
-    }
-    return value;
-}
+struct CardBuilder {
+    std::size_t firstLine = 0;
+    std::string version;
+    std::vector<Property> properties;
+    bool agentOpen = false;  // a 2.1 AGENT whose vCard follows on the next lines
+};
 
 class Reader {
   public:
+    explicit Reader(std::string defaultCharset) : defaultCharset_(std::move(defaultCharset)) {}
+
     Outcome<ImportedPhonebook> run(std::string_view text) {
-        for (const std::string& line : logicalLines(text)) {
-            auto property = parseProperty(line);
+        if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+            return Outcome<ImportedPhonebook>::failure(
+                "vCard: the file holds a NUL byte (offset " + std::to_string(nul) +
+                "): it is not vCard text. A UTF-16 file is read when it starts with its "
+                "byte-order mark; otherwise name its charset with --charset");
+        }
+        for (const Line& line : logicalLines(text)) {
+            auto property = parseProperty(line.text);
             if (!property) {
                 continue;  // not a property line: tolerated, as phones write such lines
             }
-            handle(*property);
+            handle(*property, line.number);
+        }
+        if (open_) {
+            out_.warnings.push_back(cardLabel() +
+                                    ": the file ends without END:VCARD; taken as it stands");
+            finish();
         }
         if (cards_ == 0) {
             return Outcome<ImportedPhonebook>::failure(
                 "no vCard found (expected BEGIN:VCARD ... END:VCARD)");
-        }
-        if (open_) {
-            out_.warnings.push_back("the last vCard has no END:VCARD; taken as it stands");
-            finish();
         }
         out_.phonebook.groups = groups_.groups();
         return std::move(out_);
     }
 
   private:
-    std::string valueOf(const Property& p) {
-        std::string v = p.value;
-        if (hasParam(p, "ENCODING", "QUOTED-PRINTABLE")) {
-            v = decodeQuotedPrintable(v);
-        }
-        const auto charset = p.params.find("CHARSET");
-        if (charset != p.params.end() && !charset->second.empty() &&
-            charset->second.front() != "UTF-8") {
-            if (auto converted = text::toUtf8(v, charset->second.front())) {
-                v = *converted;
-            } else {
-                out_.warnings.push_back(p.name + ": charset " + charset->second.front() +
-                                        " unknown or the text is not valid in it; taken as UTF-8");
-            }
-        }
-        if (!text::isValidUtf8(v)) {
-            out_.warnings.push_back(p.name + ": not valid UTF-8; bad bytes replaced");
-            v = text::encodeUtf8(text::decodeUtf8(v));
-        }
-        return v;
+    std::string cardLabel() const {
+        return "vCard " + std::to_string(cards_ + 1) + " (line " + std::to_string(card_.firstLine) +
+               ")";
     }
 
-    void handle(const Property& p) {
-        if (p.name == "BEGIN" && upper(p.value) == "VCARD") {
-            if (open_) {
+    void open(std::size_t line) {
+        open_ = true;
+        card_ = CardBuilder{};
+        card_.firstLine = line;
+    }
+
+    void handle(const Property& p, std::size_t line) {
+        const std::string value = upper(trimmed(p.value));
+        if (p.name == "BEGIN" && value == "VCARD") {
+            if (!open_) {
+                open(line);
+            } else if (card_.agentOpen || nested_ > 0) {
                 ++nested_;
-                return;
+            } else {
+                out_.warnings.push_back(cardLabel() +
+                                        ": no END:VCARD before the next BEGIN:VCARD (line " +
+                                        std::to_string(line) + "); taken as it stands");
+                finish();
+                open(line);
             }
-            open_ = true;
-            card_ = CardBuilder{};
             return;
         }
-        if (p.name == "END" && upper(p.value) == "VCARD") {
+        if (p.name == "END" && value.rfind("VCARD", 0) == 0) {
             if (nested_ > 0) {
                 --nested_;
-                return;
-            }
-            if (open_) {
+                card_.agentOpen = false;
+            } else if (open_) {
+                if (value != "VCARD") {
+                    out_.warnings.push_back(cardLabel() + ": the damaged line \"END:" + p.value +
+                                            "\" (line " + std::to_string(line) +
+                                            ") is taken as its END:VCARD");
+                }
                 finish();
             }
             return;
@@ -401,50 +460,116 @@ class Reader {
         if (!open_ || nested_ > 0) {
             return;
         }
-        if (hasParam(p, "ENCODING", "B") || hasParam(p, "ENCODING", "BASE64")) {
-            return;  // photos, sounds, keys
+        if (p.name == "VERSION") {
+            card_.version = trimmed(p.value);
         }
-        const std::string value = valueOf(p);
-        if (p.name == "FN") {
-            card_.formattedName = unescape(value);
-            card_.hasFormattedName = true;
-        } else if (p.name == "N") {
-            card_.structuredName = value;
-        } else if (p.name == "TEL") {
-            card_.contact.numbers.push_back({numberTypeOf(p), telValue(unescape(value))});
-        } else if (p.name == "EMAIL" || p.name == "NOTE") {
-            const std::string note = unescape(value);
-            if (!note.empty()) {
-                card_.contact.notes.push_back(note);
-            }
-        } else if (p.name == "CATEGORIES") {
-            for (const auto& c : splitEscaped(value, ',')) {
-                if (!c.empty()) {
-                    card_.categories.push_back(c);
-                }
-            }
-        } else if (p.name == "X-ZRN-GROUPS") {
-            for (const auto& n : splitEscaped(value, ',')) {
-                card_.categoryNumbers.push_back(
-                    n.size() == 1 && n[0] >= '1' && n[0] <= '8' ? n[0] - '0' : 0);
+        card_.agentOpen = p.name == "AGENT" && trimmed(p.value).empty();
+        card_.properties.push_back(p);
+    }
+
+    // The value as UTF-8 text, escapes still in; what is replaced goes to `losses`.
+    std::string decodedValue(const Property& p, std::vector<std::string>& losses) {
+        std::string v = p.value;
+        if (hasParam(p, "ENCODING", "QUOTED-PRINTABLE")) {
+            v = decodeQuotedPrintable(v);
+        }
+        const auto param = p.params.find("CHARSET");
+        std::string charset = param != p.params.end() && !param->second.empty()
+                                  ? param->second.front()
+                                  : defaultCharset_;
+        if (!charset.empty() && upper(charset) != "UTF-8") {
+            if (auto converted = text::toUtf8(v, charset)) {
+                return *converted;
             }
         }
+        if (!text::isValidUtf8(v)) {
+            losses.push_back(p.name + " is not " + (charset.empty() ? "UTF-8" : charset) +
+                             " text: bad bytes replaced (name the file's charset with "
+                             "--charset, such as --charset " +
+                             text::likelyLegacyCharset(v) + ")");
+            v = text::encodeUtf8(text::decodeUtf8(v));
+        }
+        return v;
     }
 
     void finish() {
         open_ = false;
-        ++cards_;
-        Contact c = std::move(card_.contact);
-        c.name =
-            card_.hasFormattedName ? card_.formattedName : nameFromStructured(card_.structuredName);
-        const bool numbered = card_.categoryNumbers.size() == card_.categories.size();
-        for (std::size_t i = 0; i < card_.categories.size(); ++i) {
-            const int wanted = numbered ? card_.categoryNumbers[i] : 0;
-            std::string name = card_.categories[i];
+        nested_ = 0;
+        const bool v21 = card_.version.rfind("2.", 0) == 0;
+        const auto text = [v21](std::string_view s) { return trimmed(unescapeValue(s, v21)); };
+        // A structured-name component; in 3.0 and 4.0 it may list several values.
+        const auto component = [&](const std::vector<std::string>& parts, std::size_t i) {
+            if (i >= parts.size()) {
+                return std::string();
+            }
+            if (v21) {
+                return text(parts[i]);
+            }
+            std::string out;
+            for (const auto& item : splitUnescaped(parts[i], ',')) {
+                const std::string t = text(item);
+                out += (out.empty() || t.empty() ? "" : " ") + t;
+            }
+            return out;
+        };
+        Contact c;
+        std::string formattedName;
+        NameParts structured;
+        std::vector<std::string> categories;
+        std::vector<int> categoryNumbers;
+        std::vector<std::string> losses;
+        for (const Property& p : card_.properties) {
+            if (hasParam(p, "ENCODING", "B") || hasParam(p, "ENCODING", "BASE64")) {
+                continue;  // photos, sounds, keys
+            }
+            if (p.name != "FN" && p.name != "N" && p.name != "TEL" && p.name != "EMAIL" &&
+                p.name != "NOTE" && p.name != "CATEGORIES" && p.name != "X-ZRN-GROUPS") {
+                continue;
+            }
+            const std::string value = decodedValue(p, losses);
+            if (p.name == "FN") {
+                formattedName = text(value);
+            } else if (p.name == "N") {
+                const auto parts = splitUnescaped(value, ';');
+                structured = {component(parts, 3), component(parts, 1), component(parts, 2),
+                              component(parts, 0), component(parts, 4)};
+            } else if (p.name == "TEL") {
+                const std::string number = telNumber(text(value), losses, out_.warnings);
+                if (!number.empty()) {
+                    c.numbers.push_back({numberTypeOf(p), number});
+                }
+            } else if (p.name == "EMAIL" || p.name == "NOTE") {
+                if (std::string note = text(value); !note.empty()) {
+                    c.notes.push_back(std::move(note));
+                }
+            } else if (p.name == "CATEGORIES") {
+                for (const auto& item : splitUnescaped(value, ',')) {
+                    if (std::string category = text(item); !category.empty()) {
+                        categories.push_back(std::move(category));
+                    }
+                }
+            } else {
+                for (const auto& n : splitUnescaped(value, ',')) {
+                    const std::string t = trimmed(n);
+                    categoryNumbers.push_back(
+                        t.size() == 1 && t[0] >= '1' && t[0] <= '8' ? t[0] - '0' : 0);
+                }
+            }
+        }
+        c.name = !formattedName.empty() ? formattedName : composeName(structured);
+        const std::string where = "vCard " + std::to_string(cards_ + 1) +
+                                  (c.name.empty() ? "" : " (\"" + c.name + "\")") + ": ";
+        for (const std::string& loss : losses) {
+            out_.losses.push_back(where + loss);
+        }
+        const bool numbered = categoryNumbers.size() == categories.size();
+        for (std::size_t i = 0; i < categories.size(); ++i) {
+            const int wanted = numbered ? categoryNumbers[i] : 0;
+            std::string name = categories[i];
             if (wanted != 0 && name == "Group " + std::to_string(wanted)) {
                 name.clear();  // how an unnamed group travels
             }
-            const int number = groups_.numberFor(name, wanted, out_.warnings);
+            const int number = groups_.numberFor(name, wanted, out_.losses);
             if (number != 0) {
                 c.groups.push_back(number);
             }
@@ -452,8 +577,10 @@ class Reader {
         std::sort(c.groups.begin(), c.groups.end());
         c.groups.erase(std::unique(c.groups.begin(), c.groups.end()), c.groups.end());
         out_.phonebook.contacts.push_back(std::move(c));
+        ++cards_;
     }
 
+    std::string defaultCharset_;
     ImportedPhonebook out_;
     GroupAllocator groups_;
     CardBuilder card_;
@@ -493,9 +620,16 @@ std::string writeVcards(const Phonebook& phonebook) {
     return out;
 }
 
-Outcome<ImportedPhonebook> parseVcards(std::string_view text) {
+Outcome<ImportedPhonebook> parseVcards(std::string_view bytes, const std::string& charset) {
     try {
-        return Reader().run(text);
+        // UTF-16 files are read whole; any other charset named applies to each
+        // value that names none, as vCard 2.1's CHARSET parameter does.
+        const bool whole = text::isWideCharset(charset);
+        auto decoded = text::decodeTextFile(bytes, whole ? charset : std::string());
+        if (!decoded) {
+            return Outcome<ImportedPhonebook>::failure("vCard: " + decoded.error());
+        }
+        return Reader(whole ? std::string() : charset).run(decoded->text);
     } catch (const std::exception& e) {
         return Outcome<ImportedPhonebook>::failure(std::string("vCard: ") + e.what());
     }

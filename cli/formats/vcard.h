@@ -13,7 +13,9 @@
 namespace zrn::cli::formats {
 
 std::string writeVcards(const Phonebook& phonebook);
-// Never throws; a file with no vCard at all is an error.
-Outcome<ImportedPhonebook> parseVcards(std::string_view text);
+// Never throws; a file with no vCard at all, or with NUL bytes, is an error.
+// `charset` names the file's charset when it is not UTF-8 (or UTF-16 with a
+// byte-order mark); a value's own CHARSET parameter still wins.
+Outcome<ImportedPhonebook> parseVcards(std::string_view bytes, const std::string& charset = "");
 
 }  // namespace zrn::cli::formats

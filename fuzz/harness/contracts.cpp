@@ -6,23 +6,45 @@
 #include <map>
 #include <string_view>
 
+#include "results/result_codes.h"
+#include "sms/sms_codec.h"
+#include "stream/element_stream.h"
+
 namespace zrn::fuzz {
 
 namespace {
 
-std::set<std::int32_t> withRange(std::set<std::int32_t> codes, std::int32_t first,
-                                 std::int32_t last) {
-    for (std::int32_t code = first; code <= last; ++code) {
-        codes.insert(code);
+result::Export resultExport(Export which) {
+    switch (which) {
+        case Export::kConnectReader:
+            return result::kConnectReader;
+        case Export::kGetConfig:
+            return result::kGetConfig;
+        case Export::kReadZRN:
+            return result::kReadZRN;
+        case Export::kWriteZRN:
+            return result::kWriteZRN;
+        case Export::kReadSMS:
+            return result::kReadSMS;
+        case Export::kWriteSMS:
+            return result::kWriteSMS;
+    }
+    return result::kConnectReader;
+}
+
+std::set<std::int32_t> resultsOf(Export which) {
+    std::set<std::int32_t> codes;
+    for (const result::Row& row : result::table()) {
+        if (row.returnedBy(resultExport(which))) {
+            codes.insert(row.code);
+        }
     }
     return codes;
 }
 
-std::set<std::int32_t> writeZrnResults() {
-    std::set<std::int32_t> codes{0, 1, 2, 4, 351, 352, 354};
-    codes = withRange(codes, 331, 349);
-    codes = withRange(codes, 360, 364);
-    return withRange(codes, 370, 374);
+bool isOfKind(std::int32_t code, result::Kind kind) {
+    const result::Row* row = result::find(code);
+    return row != nullptr && row->kind == kind;
 }
 
 void abortOnViolation(const std::string& what) {
@@ -32,23 +54,6 @@ void abortOnViolation(const std::string& what) {
 
 ViolationHandler handler = abortOnViolation;
 
-constexpr std::size_t kHeadLength = 8;
-
-struct Head {
-    std::string_view tag;
-    std::uint32_t length = 0;
-};
-
-bool readHead(ByteView stream, std::size_t at, Head& head) {
-    if (stream.size() - at < kHeadLength || stream[at] != 0x01) {
-        return false;
-    }
-    head.tag = std::string_view(reinterpret_cast<const char*>(&stream[at + 1]), 3);
-    head.length = (std::uint32_t{stream[at + 4]} << 24) | (std::uint32_t{stream[at + 5]} << 16) |
-                  (std::uint32_t{stream[at + 6]} << 8) | stream[at + 7];
-    return head.length <= stream.size() - at - kHeadLength;
-}
-
 bool isContactPart(std::string_view tag) {
     static constexpr std::string_view kTags[] = {"NMT", "ADN", "MBL", "HME",
                                                  "OFE", "OTR", "ADI", "GPI"};
@@ -56,16 +61,14 @@ bool isContactPart(std::string_view tag) {
 }
 
 std::string contactProblem(ByteView value) {
-    std::size_t at = 0;
-    while (at < value.size()) {
-        Head head;
-        if (!readHead(value, at, head)) {
-            return "a contact's element runs past the contact at " + std::to_string(at);
+    const stream::Walk walk = stream::readLenient(value);
+    for (const stream::Element& element : walk.elements) {
+        if (!isContactPart(stream::tagText(element.tag))) {
+            return "tag " + std::string(stream::tagText(element.tag)) + " inside a contact";
         }
-        if (!isContactPart(head.tag)) {
-            return "tag " + std::string(head.tag) + " inside a contact";
-        }
-        at += kHeadLength + head.length;
+    }
+    if (!walk.whole()) {
+        return "a contact's element runs past the contact at " + std::to_string(walk.damageOffset);
     }
     return {};
 }
@@ -104,11 +107,14 @@ const char* exportName(Export which) {
 }
 
 const std::set<std::int32_t>& documentedResults(Export which) {
-    static const std::map<Export, std::set<std::int32_t>> kResults = {
-        {Export::kConnectReader, {0, 1, 3}},    {Export::kGetConfig, {0, 1, 4}},
-        {Export::kReadZRN, {0, 1, 2, 4, 319}},  {Export::kWriteZRN, writeZrnResults()},
-        {Export::kReadSMS, {0, -1, 2, 4, 305}}, {Export::kWriteSMS, {0, -1, 2, 4, 305}},
-    };
+    static const std::map<Export, std::set<std::int32_t>> kResults = [] {
+        std::map<Export, std::set<std::int32_t>> results;
+        for (Export each : {Export::kConnectReader, Export::kGetConfig, Export::kReadZRN,
+                            Export::kWriteZRN, Export::kReadSMS, Export::kWriteSMS}) {
+            results[each] = resultsOf(each);
+        }
+        return results;
+    }();
     return kResults.at(which);
 }
 
@@ -117,7 +123,12 @@ bool isDocumentedResult(Export which, std::int32_t result) {
 }
 
 bool isStreamRefusal(std::int32_t result) {
-    return result == 4 || (result >= 339 && result <= 354);
+    return isOfKind(result, result::Kind::kRefusal);
+}
+
+bool isCardFailure(std::int32_t result) {
+    return isOfKind(result, result::Kind::kNoHandle) ||
+           isOfKind(result, result::Kind::kCardFailure);
 }
 
 void setViolationHandler(ViolationHandler newHandler) {
@@ -128,53 +139,52 @@ void violation(const std::string& what) {
     handler(what);
 }
 
-int countContacts(ByteView stream, std::string& why) {
+int countContacts(ByteView bytes, std::string& why) {
     int contacts = 0;
     bool inContacts = false;
-    std::size_t at = 0;
-    while (at < stream.size()) {
-        Head head;
-        if (!readHead(stream, at, head)) {
-            why = "element at " + std::to_string(at) + " is cut or has no marker";
-            return -1;
-        }
-        const ByteView value = stream.subspan(at + kHeadLength, head.length);
-        if (head.tag == "GRP") {
+    const stream::Walk walk = stream::readLenient(bytes);
+    for (const stream::Element& element : walk.elements) {
+        const std::string_view tag = stream::tagText(element.tag);
+        const std::size_t at = element.offset;
+        if (tag == "GRP") {
             if (inContacts) {
                 why = "GRP after a contact at " + std::to_string(at);
                 return -1;
             }
-        } else if (head.tag == "NCD") {
+        } else if (tag == "NCD") {
             inContacts = true;
-            why = contactProblem(value);
+            why = contactProblem(element.value);
             if (!why.empty()) {
                 return -1;
             }
-            contacts += head.length > 0 ? 1 : 0;
+            contacts += element.value.empty() ? 0 : 1;
         } else {
-            why = "unexpected tag " + std::string(head.tag) + " at " + std::to_string(at);
+            why = "unexpected tag " + std::string(tag) + " at " + std::to_string(at);
             return -1;
         }
-        at += kHeadLength + head.length;
+    }
+    if (!walk.whole()) {
+        why = "element at " + std::to_string(walk.damageOffset) + " is cut or has no marker";
+        return -1;
     }
     return contacts;
 }
 
-std::string smsStreamProblem(ByteView stream, std::int32_t count) {
-    constexpr std::size_t kElement = 360;
-    if (count < 0 || stream.size() != kElement * static_cast<std::size_t>(count)) {
-        return "length " + std::to_string(stream.size()) + " for " + std::to_string(count) +
+std::string smsStreamProblem(ByteView bytes, std::int32_t count) {
+    constexpr std::size_t kElement = sms::kElementLength;
+    if (count < 0 || bytes.size() != kElement * static_cast<std::size_t>(count)) {
+        return "length " + std::to_string(bytes.size()) + " for " + std::to_string(count) +
                " elements";
     }
-    static constexpr std::uint8_t kLength[] = {0x00, 0x00, 0x01, 0x60};
-    for (std::size_t at = 0; at < stream.size(); at += kElement) {
-        const ByteView element = stream.subspan(at, kElement);
-        const std::string_view tag(reinterpret_cast<const char*>(&element[1]), 3);
-        if (element[0] != 0x01 || (tag != "CMS" && tag != "LMS" && tag != "EMS") ||
-            !std::equal(std::begin(kLength), std::end(kLength), element.begin() + 4)) {
+    for (std::size_t at = 0; at < bytes.size(); at += kElement) {
+        const ByteView element = bytes.subspan(at, kElement);
+        const stream::Head head = stream::Head::at(element.data());
+        const std::string_view tag = stream::tagText(head.tag);
+        if (head.marker != stream::kMarker || (tag != "CMS" && tag != "LMS" && tag != "EMS") ||
+            head.fullLength() != sms::kHexTextLength) {
             return "bad head at " + std::to_string(at);
         }
-        if (!std::all_of(element.begin() + 8, element.end(), isUpperHex)) {
+        if (!std::all_of(element.begin() + stream::kHeadSize, element.end(), isUpperHex)) {
             return "value at " + std::to_string(at) + " is not upper-case hex";
         }
     }

@@ -25,6 +25,8 @@ bool isDocumentedResult(Export which, std::int32_t result);
 
 // WriteZRN's refusals of a stream: nothing has been written when they come.
 bool isStreamRefusal(std::int32_t writeZrnResult);
+// WriteZRN's results that report a missing card or a failed card command.
+bool isCardFailure(std::int32_t writeZrnResult);
 
 // A broken promise: reported through the handler, which by default prints
 // `what` and aborts (the fuzzer's crash). Tests install one that fails the test.

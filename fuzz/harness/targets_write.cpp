@@ -133,11 +133,6 @@ const sim::CardImage& messagePreset(std::uint8_t which) {
     return kPresets[which % kPresets.size()];
 }
 
-bool isCardFailure(std::int32_t result) {
-    return result == 1 || result == 2 || (result >= 331 && result <= 338) ||
-           (result >= 360 && result <= 374);
-}
-
 void requireUnchanged(const sim::SimCard& card, const sim::CardImage& before, std::int32_t result,
                       const char* what) {
     require(!sentUpdate(card) && card.image() == before,

@@ -7,10 +7,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "zrn_folder.h"
 
 #include "sim/card_builder.h"
 
@@ -18,50 +22,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Result = zrn::test::ZrnRun;
+using zrn::test::slurp;
+using zrn::test::spit;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public zrn::test::ZrnFolder {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zrn-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        for (const char* sample : {"extended.json", "standard.json"}) {
-            fs::copy_file(fs::path(ZRN_SOURCE_DIR) / "samples" / sample, dir_ / sample);
-        }
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path path(const std::string& name) const { return dir_ / name; }
-
-    // Runs zrn with `args` (a shell word list) in the temporary directory.
-    Result zrn(const std::string& args, const std::string& env = "") const {
-        const fs::path out = dir_ / "stdout";
-        const fs::path err = dir_ / "stderr";
-        const std::string command = "cd '" + dir_.string() + "' && " + env + " '" + ZRN_CLI_BINARY +
-                                    "' --no-progress " + args + " >'" + out.string() + "' 2>'" +
-                                    err.string() + "' </dev/null";
-        const int status = std::system(command.c_str());
-        Result run;
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = slurp(out);
-        run.err = slurp(err);
-        return run;
+        ZrnFolder::SetUp();
+        copySamples();
     }
 
     nlohmann::json image(const std::string& name) const {
@@ -74,8 +43,6 @@ class EndToEnd : public ::testing::Test {
         card["chv1"]["attemptsLeft"] = attemptsLeft;
         spit(path(name), card.dump());
     }
-
-    fs::path dir_;
 };
 
 TEST_F(EndToEnd, InfoReportsLayoutCapacitiesAndUse) {
@@ -130,7 +97,7 @@ TEST_F(EndToEnd, CardsWithFewerThanEightGroupsKeepTheirContacts) {
     zrn::sim::putNumberSlot(card, g, 0, 1, zrn::sim::NumberType::kAdn, "0301");
     zrn::sim::putNameSlot(card, g, 2, zrn::sim::ucs2Bytes(u"Ли"), true, {});
     zrn::sim::putNumberSlot(card, g, 20, 2, zrn::sim::NumberType::kMbl, "0171");
-    zrn::sim::saveImage(card, path("three.json").string());
+    zrn::sim::saveImage(card, path("three.json"));
 
     ASSERT_EQ(zrn("--sim three.json phonebook export -o before.json").exitCode, 0);
     const Result import = zrn("--sim three.json phonebook import before.json --no-backup");
@@ -290,6 +257,141 @@ TEST_F(EndToEnd, BadFilesAreUsageErrors) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("not valid JSON"), std::string::npos) << run.err;
     EXPECT_EQ(zrn("--sim missing.json info").exitCode, 1);
+}
+
+// The contacts of the card as the tool exports them, one line each:
+// name|type:number,...|note;...|group name,...
+std::vector<std::string> contactLines(const nlohmann::json& book) {
+    std::map<int, std::string> groupNames;
+    for (const auto& g : book.value("groups", nlohmann::json::array())) {
+        groupNames[g["number"].get<int>()] = g.value("name", "");
+    }
+    std::vector<std::string> lines;
+    for (const auto& c : book["contacts"]) {
+        std::string line = c.value("name", "") + "|";
+        for (const auto& n : c.value("numbers", nlohmann::json::array())) {
+            line += n["type"].get<std::string>() + ":" + n["number"].get<std::string>() + ",";
+        }
+        line += "|";
+        for (const auto& note : c.value("notes", nlohmann::json::array())) {
+            line += note.get<std::string>() + ";";
+        }
+        line += "|";
+        for (const auto& g : c.value("groups", nlohmann::json::array())) {
+            line += groupNames[g.get<int>()] + ",";
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+class AddressBookImport : public EndToEnd {
+  protected:
+    std::vector<std::string> importAndRead(const std::string& file,
+                                           const std::string& options = "") {
+        const Result run =
+            zrn("--sim extended.json phonebook import " + file + " --no-backup " + options);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find("read back and verified"), std::string::npos) << run.err;
+        const Result out = zrn("--sim extended.json phonebook export");
+        EXPECT_EQ(out.exitCode, 0) << out.err;
+        return contactLines(nlohmann::json::parse(out.out));
+    }
+};
+
+TEST_F(AddressBookImport, GoogleCsvKeepsNumbersNotesAndGroups) {
+    spit(path("google.csv"),
+         "\xEF\xBB\xBFName,Given Name,Family Name,Notes,Group Membership,E-mail 1 - Type,"
+         "E-mail 1 - Value,Phone 1 - Type,Phone 1 - Value,Phone 2 - Type,Phone 2 - Value\r\n"
+         "Anna Berg,Anna,Berg,Call after six,* myContacts ::: Friends,* Home,anna@example.org,"
+         "Mobile,0171 111 ::: 0171 112,Work Fax,030 9\r\n"
+         "Bo Li,Bo,Li,,* myContacts ::: Friends ::: Work,,,Home,030 1,Work,040 2 ext. 7\r\n"
+         ",,,,* myContacts,,,Main,112,,\r\n");
+    EXPECT_EQ(importAndRead("google.csv"),
+              (std::vector<std::string>{
+                  "Anna Berg|mobile:0171111,mobile:0171112,other:0309,|Call after six;"
+                  "anna@example.org;|Friends,",
+                  "Bo Li|home:0301,work:0402p7,||Friends,Work,", "|general:112,||"}));
+}
+
+TEST_F(AddressBookImport, OutlookCsvKeepsNumbersNotesAndGroups) {
+    spit(
+        path("outlook.csv"),
+        "First Name,Middle Name,Last Name,Title,Suffix,Initials,Gender,Birthday,Notes,"
+        "E-mail Address,E-mail Type,E-mail Display Name,Mobile Phone,Home Phone,Home Phone 2,"
+        "Business Phone,Business Phone 2,Other Phone,Home Fax,Business Fax,Other Fax,Categories,"
+        "Priority,Private,Sensitivity\r\n"
+        "Jane,,Doe,,,J.D.,Unspecified,0/0/00,VIP,jane@example.com,SMTP,Jane Doe (jane@example.com),"
+        "0171 111,030 222,,040 333,,,,040 334,,Clients;Golf,Normal,False,Normal\r\n");
+    EXPECT_EQ(importAndRead("outlook.csv"),
+              (std::vector<std::string>{"Jane Doe|mobile:0171111,home:030222,work:040333,"
+                                        "other:040334,|VIP;jane@example.com;|Clients,Golf,"}));
+}
+
+TEST_F(AddressBookImport, IphoneVcardKeepsEveryCard) {
+    // iOS 5 and 6 end lines with CR CR LF; the mark comes from sync tools.
+    spit(path("iphone.vcf"),
+         "\xEF\xBB\xBF"
+         "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nN:Appleseed;John;;;\r\r\nFN: John Appleseed\r\r\n"
+         "item1.TEL;type=pref:0301\r\r\nTEL;type=CELL;type=VOICE:0171\r\r\n"
+         "TEL;type=HOME;type=FAX:0309\r\r\nitem2.EMAIL;type=INTERNET:john@example.com\r\r\n"
+         "END:VCARD\r\r\n"
+         "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nN:张;三;;;\r\r\n"
+         "TEL;type=WORK:tel:010-6552-9988;ext=12\r\r\nEND:VCARD\r\r\n");
+    EXPECT_EQ(importAndRead("iphone.vcf"),
+              (std::vector<std::string>{
+                  "John Appleseed|general:0301,mobile:0171,other:0309,|john@example.com;|",
+                  "张三|work:01065529988p12,||"}));
+}
+
+TEST_F(AddressBookImport, Utf16CsvIsFoundWithoutItsName) {
+    const std::string text = "Name,Mobile\r\nAnna,0171\r\n";
+    std::string wide = "\xFF\xFE";
+    for (const char c : text) {
+        wide += std::string{c, '\0'};
+    }
+    spit(path("contacts.txt"), wide);
+    EXPECT_EQ(importAndRead("contacts.txt"), (std::vector<std::string>{"Anna|mobile:0171,||"}));
+}
+
+TEST_F(AddressBookImport, WhatTheFileHoldsIsNeverDroppedSilently) {
+    spit(path("crm.csv"),
+         "Name,Mobile,Company,Birthday\r\nAnna,0171,ACME,1990-01-01\r\nBob,0172,,\r\n");
+    spit(path("nul.vcf"), std::string("BEGIN:VCARD\r\nFN:A\0B\r\nEND:VCARD\r\n", 31));
+    const std::string before = slurp(path("extended.json"));
+    const Result refused = zrn("--sim extended.json phonebook import crm.csv --no-backup");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("\"Company\" is not imported"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("\"Birthday\" is not imported"), std::string::npos);
+    EXPECT_NE(refused.err.find("--allow-loss"), std::string::npos);
+    const Result nul = zrn("--sim extended.json phonebook import nul.vcf --no-backup");
+    EXPECT_EQ(nul.exitCode, 1);
+    EXPECT_NE(nul.err.find("NUL byte"), std::string::npos) << nul.err;
+    EXPECT_EQ(slurp(path("extended.json")), before);
+
+    const Result dryRun = zrn("--sim extended.json phonebook import crm.csv --dry-run");
+    EXPECT_EQ(dryRun.exitCode, 0) << dryRun.err;
+    EXPECT_NE(dryRun.err.find("\"Company\""), std::string::npos);
+    EXPECT_EQ(slurp(path("extended.json")), before);
+
+    const Result accepted =
+        zrn("--sim extended.json phonebook import crm.csv --no-backup --allow-loss");
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.err;
+    EXPECT_NE(accepted.err.find("\"Company\" is not imported"), std::string::npos);
+    const Result out = zrn("--sim extended.json phonebook export");
+    EXPECT_EQ(contactLines(nlohmann::json::parse(out.out)),
+              (std::vector<std::string>{"Anna|mobile:0171,||", "Bob|mobile:0172,||"}));
+}
+
+TEST_F(AddressBookImport, LegacyCodePagesAreNamed) {
+    spit(path("legacy.csv"), "Name,Mobile\r\nM\xFCller,1\r\n");
+    const std::string before = slurp(path("extended.json"));
+    const Result refused = zrn("--sim extended.json phonebook import legacy.csv --no-backup");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("--charset windows-1252"), std::string::npos) << refused.err;
+    EXPECT_EQ(slurp(path("extended.json")), before);
+    EXPECT_EQ(importAndRead("legacy.csv", "--charset windows-1252"),
+              (std::vector<std::string>{"Müller|mobile:1,||"}));
 }
 
 }  // namespace

@@ -95,11 +95,11 @@ TEST(Formats, Vcard21QuotedPrintableFromOldPhones) {
     ASSERT_TRUE(parsed) << parsed.error();
     const auto& contacts = parsed->phonebook.contacts;
     ASSERT_EQ(contacts.size(), 2u);
-    EXPECT_EQ(contacts[0].name, "伟 张");  // N: given then family
+    EXPECT_EQ(contacts[0].name, "张伟");  // N: a Chinese name, family name first
     EXPECT_EQ(contacts[0].numbers,
               (std::vector<PhoneNumber>{{NumberType::kMobile, "+86 139 1234 5678"},
                                         {NumberType::kHome, "010-1234"},
-                                        {NumberType::kWork, "010-9999"}}));
+                                        {NumberType::kOther, "010-9999"}}));
     EXPECT_EQ(contacts[0].notes, (std::vector<std::string>{"Erste Zeile\r\nMünchen"}));
     EXPECT_EQ(contacts[1].name, "Jürgen");
     EXPECT_EQ(contacts[1].numbers, (std::vector<PhoneNumber>{{NumberType::kGeneral, "555"}}));
@@ -124,7 +124,7 @@ TEST(Formats, Vcard40TelUrisAndQuotedTypes) {
     auto parsed = parseVcards(text);
     ASSERT_TRUE(parsed) << parsed.error();
     const Contact& kim = parsed->phonebook.contacts.at(0);
-    EXPECT_EQ(kim.numbers, (std::vector<PhoneNumber>{{NumberType::kMobile, "+1-555-555-0100"},
+    EXPECT_EQ(kim.numbers, (std::vector<PhoneNumber>{{NumberType::kMobile, "+1-555-555-0100p5"},
                                                      {NumberType::kWork, "0301"}}));
     EXPECT_EQ(kim.notes, (std::vector<std::string>{"kim@example.org"}));
     EXPECT_EQ(kim.groups, (std::vector<int>{1, 2}));
@@ -140,8 +140,8 @@ TEST(Formats, MoreThanEightCategoriesAreReported) {
     auto parsed = parseVcards(text);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->phonebook.contacts[0].groups.size(), 8u);
-    ASSERT_EQ(parsed->warnings.size(), 1u);
-    EXPECT_NE(parsed->warnings[0].find("G9"), std::string::npos);
+    ASSERT_EQ(parsed->losses.size(), 1u);
+    EXPECT_NE(parsed->losses[0].find("G9"), std::string::npos);
 }
 
 TEST(Formats, BadInputIsRefusedWithAReason) {
@@ -178,6 +178,70 @@ TEST(Formats, CsvFollowsRfc4180) {
     ASSERT_TRUE(records);
     EXPECT_EQ(records.value(), (std::vector<std::vector<std::string>>{
                                    {"a", "b,c", "d\"e"}, {"multi\nline", "", ""}, {"last"}}));
+}
+
+}  // namespace
+}  // namespace zrn::cli::formats
+
+namespace zrn::cli::formats {
+namespace {
+
+std::string utf16(const std::string& ascii, bool littleEndian, bool mark) {
+    std::string out = mark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (const char c : ascii) {
+        out += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    }
+    return out;
+}
+
+TEST(Formats, Utf16FilesAreReadWithOrWithoutTheirMark) {
+    const std::string csv = "Name,Mobile Phone\r\nAnna,0171\r\n";
+    const std::string vcard =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna\r\nTEL;TYPE=CELL:0171\r\nEND:VCARD\r\n";
+    const std::vector<Contact> anna = {{"Anna", {{NumberType::kMobile, "0171"}}, {}, {}}};
+    for (const bool littleEndian : {true, false}) {
+        for (const bool mark : {true, false}) {
+            SCOPED_TRACE(std::string(littleEndian ? "LE" : "BE") + (mark ? " with" : " without"));
+            auto fromCsv = parseCsv(utf16(csv, littleEndian, mark));
+            ASSERT_TRUE(fromCsv) << fromCsv.error();
+            EXPECT_EQ(fromCsv->phonebook.contacts, anna);
+            auto fromVcard = parseVcards(utf16(vcard, littleEndian, mark));
+            ASSERT_TRUE(fromVcard) << fromVcard.error();
+            EXPECT_EQ(fromVcard->phonebook.contacts, anna);
+        }
+    }
+    // Named, a UTF-16 file needs no mark; a file that is not valid in the
+    // charset named is refused, not read as something else.
+    auto named = parseCsv(utf16("Name\nA\n", true, false), "UTF-16LE");
+    ASSERT_TRUE(named) << named.error();
+    EXPECT_EQ(named->phonebook.contacts.at(0).name, "A");
+    EXPECT_FALSE(parseCsv("Name\n\xFF", "UTF-16LE").ok());
+    EXPECT_FALSE(parseCsv("Name\nA\n", "no-such-charset").ok());
+}
+
+TEST(Formats, GoogleCsvKeepsEveryNumberNoteAndGroup) {
+    // The older Google layout, every column of it: the import that used to keep
+    // three bare names.
+    const std::string header =
+        "Name,Given Name,Additional Name,Family Name,Yomi Name,Given Name Yomi,Additional Name "
+        "Yomi,Family Name Yomi,Name Prefix,Name Suffix,Initials,Nickname,Short Name,Maiden "
+        "Name,Birthday,Gender,Location,Billing Information,Directory Server,Mileage,Occupation,"
+        "Hobby,Sensitivity,Priority,Subject,Notes,Language,Photo,Group Membership,E-mail 1 - "
+        "Type,E-mail 1 - Value,Phone 1 - Type,Phone 1 - Value,Phone 2 - Type,Phone 2 - Value\n";
+    const std::string text = header + "Anna Berg,Anna,,Berg" + std::string(22, ',') +
+                             "Call after six,,,* myContacts ::: Friends," +
+                             "* Home,anna@example.org,Mobile,0171 1 ::: 0171 2,Work Fax,030 9\n";
+    auto parsed = parseCsv(text);
+    ASSERT_TRUE(parsed) << parsed.error();
+    EXPECT_TRUE(parsed->losses.empty());
+    ASSERT_EQ(parsed->phonebook.contacts.size(), 1u);
+    const Contact& anna = parsed->phonebook.contacts[0];
+    EXPECT_EQ(anna.name, "Anna Berg");
+    EXPECT_EQ(anna.numbers, (std::vector<PhoneNumber>{{NumberType::kMobile, "0171 1"},
+                                                      {NumberType::kMobile, "0171 2"},
+                                                      {NumberType::kOther, "030 9"}}));
+    EXPECT_EQ(anna.notes, (std::vector<std::string>{"Call after six", "anna@example.org"}));
+    EXPECT_EQ(parsed->phonebook.groups, (std::vector<Group>{{1, "Friends"}}));
 }
 
 }  // namespace

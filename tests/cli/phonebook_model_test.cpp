@@ -225,3 +225,45 @@ TEST(PhonebookVerification, NamesTheFirstDifference) {
 
 }  // namespace
 }  // namespace zrn::cli
+
+namespace zrn::cli {
+namespace {
+
+Bytes digitText(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
+TEST(PhonebookDigits, TheFillerEndsTheNumberAndWhatFollowsIsDamage) {
+    const struct {
+        const char* stored;  // digit text as the stream carries it: '?' is nibble F
+        const char* shown;
+        const char* damage;  // what the warning quotes, or "" for none
+    } cases[] = {
+        {"0123", "0123", ""},
+        {"1:;<=>", "1*#p?e", ""},
+        {"0123?", "0123", ""},
+        {"0123?????", "0123", ""},
+        {"0123?5", "0123", "(5)"},
+        {"0123??5?", "0123", "(5F)"},
+        {"??", "", ""},
+        {"?9", "", "(9)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        EXPECT_EQ(digitTextToNumber(digitText(c.stored)), c.shown);
+        RawPhonebook raw;
+        raw.contacts.push_back(
+            {Bytes{0x41, 0x6E, 0x6E}, {{NumberType::kMobile, digitText(c.stored)}}, {}, {}});
+        const auto damage = numbersWithDigitsAfterTheirEnd(raw);
+        if (std::string(c.damage).empty()) {
+            EXPECT_TRUE(damage.empty());
+        } else {
+            ASSERT_EQ(damage.size(), 1u);
+            EXPECT_NE(damage[0].find(c.damage), std::string::npos) << damage[0];
+            EXPECT_NE(damage[0].find("contact 1 (\"Ann\")"), std::string::npos) << damage[0];
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zrn::cli

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "cli/card_data.h"
+#include "cli/formats/json_format.h"
 #include "cli/sms_pdu.h"
+#include "cli/text/utf8.h"
 
 namespace zrn::cli {
 namespace {
@@ -125,6 +128,81 @@ TEST(SmsStream, ElementsRoundTrip) {
     stream[20] = 'G';  // not a hex digit
     EXPECT_FALSE(parseSmsStream(stream));
     EXPECT_FALSE(parseSmsStream(Bytes(stream.begin(), stream.begin() + 300)));
+}
+
+}  // namespace
+}  // namespace zrn::cli
+
+namespace zrn::cli {
+namespace {
+
+Bytes recordOf(const std::string& hex) {
+    Bytes r;
+    EXPECT_TRUE(fromHex(hex, r)) << hex;
+    r.resize(kSmsRecordSize, 0xFF);
+    return r;
+}
+
+TEST(MessageViews, StatusReportsNameTheRecipientAndDeletedMessagesAreMarked) {
+    const std::vector<StoredSms> live = {
+        {"CMS", 1, recordOf("01 00 06 2A 0B919471101032F5 42501021436500 42501021536500 00")},
+        {"CMS", 2, recordOf("05 00 06 2A 0B919471101032F5 42501021436500 42501021536500 46")},
+    };
+    const std::string text = messagesText(live);
+    EXPECT_EQ(text.find("from"), std::string::npos) << text;
+    EXPECT_NE(text.find("report on the message to +49170101235"), std::string::npos) << text;
+    EXPECT_NE(text.find("discharged 2024-05-01T12:35:56+00:00"), std::string::npos) << text;
+    EXPECT_NE(text.find("SM validity period expired"), std::string::npos) << text;
+    EXPECT_EQ(text.find("not decoded"), std::string::npos) << text;
+    const auto json = formats::messagesToJson(live)["messages"];
+    ASSERT_EQ(json.size(), 2u);
+    for (const auto& report : json) {
+        EXPECT_FALSE(report.contains("from")) << report.dump();
+        EXPECT_EQ(report["recipient"], "+49170101235") << report.dump();
+        EXPECT_EQ(report["discharge_time"], "2024-05-01T12:35:56+00:00") << report.dump();
+    }
+    EXPECT_EQ(json[1]["report_status"], 0x46);
+
+    const std::vector<StoredSms> deleted = {
+        {"LMS", 7, recordOf("00 00 04 04812143 00 00 42501021436500 02 C834")},
+    };
+    const std::string gone = deletedMessagesText(deleted);
+    EXPECT_NE(gone.find("[deleted] from 1234"), std::string::npos) << gone;
+    EXPECT_NE(gone.find("LMS record 7"), std::string::npos) << gone;
+    const auto recovered = deletedMessagesJson(deleted);
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(recovered[0]["deleted"], true);
+    EXPECT_EQ(recovered[0]["text"], "Hi");
+}
+
+}  // namespace
+}  // namespace zrn::cli
+
+namespace zrn::cli {
+namespace {
+
+// Every character a national table pair can code decodes back through the
+// same pair: the generated tables and the coder agree, for all 13 languages.
+TEST(NationalTables, EveryCodableCharacterReadsBack) {
+    for (int language = 0; language < text::kNationalLanguageCount; ++language) {
+        const text::Gsm7Tables tables{text::hasLockingShiftTable(language) ? language : 0,
+                                      language};
+        int coded = 0;
+        for (std::uint8_t code = 0; code < 0x80; ++code) {
+            for (const Bytes& septets : {Bytes{code}, Bytes{text::kGsmEscape, code}}) {
+                const std::string shown = text::decodeGsmUnpacked(septets, tables);
+                const std::u32string c = text::decodeUtf8(shown);
+                if (c.size() != 1 || c[0] == text::kReplacement || c[0] == U' ') {
+                    continue;
+                }
+                const auto back = text::gsmSeptetsOf(c[0], tables);
+                ASSERT_TRUE(back) << text::nationalLanguageName(language) << " " << shown;
+                EXPECT_EQ(text::decodeGsmUnpacked(*back, tables), shown);
+                ++coded;
+            }
+        }
+        EXPECT_GT(coded, 120) << text::nationalLanguageName(language);
+    }
 }
 
 }  // namespace

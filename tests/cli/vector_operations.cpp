@@ -99,6 +99,7 @@ const std::map<std::string, Operation>& vectorOperations() {
             {"encode-alpha", encodeAlpha},
         };
         addSmsOperations(ops);
+        addFormatOperations(ops);
         return ops;
     }();
     return operations;

@@ -3,8 +3,8 @@
 #include <random>
 #include <string>
 
-#include "library/result_codes.h"
 #include "message_card.h"
+#include "results/result_codes.h"
 #include "sms/sms.h"
 #include "sms/sms_codec.h"
 

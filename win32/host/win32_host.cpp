@@ -1,8 +1,10 @@
-// The 32-bit test host: loads ZRN.dll with LoadLibrary, as a Windows host
-// application would, finds every export by name and by ordinal, and runs the
-// shared end-to-end cases against it with the test winscard.dll's reader.
+// The test host, 32-bit or 64-bit like the ZRN.dll it is built with: loads
+// ZRN.dll with LoadLibrary, as a Windows host application would, finds every
+// export by name and by ordinal, and runs the shared end-to-end cases against
+// it with the test winscard.dll's reader.
 //
-//   wine zrn_win32_host.exe PATH\TO\ZRN.dll [case-name ...]
+//   wine zrn_win32_host.exe PATH\TO\ZRN.dll [case-name ...]          (32-bit)
+//   /usr/lib/wine/wine64 zrn_win32_host.exe PATH\TO\ZRN.dll [...]     (64-bit)
 #include <windows.h>
 #include <winscard.h>
 
@@ -19,6 +21,10 @@
 
 namespace zrn::integration {
 namespace {
+
+// The host runs as wide as the ZRN.dll it loads: Windows loads no 32-bit DLL
+// into a 64-bit process, nor the other way round.
+constexpr const char* kStackName = sizeof(void*) == 8 ? "Win64Stack" : "Win32Stack";
 
 std::string scardText(LONG rv) {
     char text[16];
@@ -177,9 +183,8 @@ int runAll(int argc, char** argv) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - caseStart)
                             .count();
-        std::printf("[%s] Win32Stack.%s (%lld ms)\n",
-                    failures.empty() ? "       OK " : "  FAILED  ", c.name,
-                    static_cast<long long>(ms));
+        std::printf("[%s] %s.%s (%lld ms)\n", failures.empty() ? "       OK " : "  FAILED  ",
+                    kStackName, c.name, static_cast<long long>(ms));
         for (const std::string& f : failures) {
             std::printf("    %s\n", f.c_str());
         }

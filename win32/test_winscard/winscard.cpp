@@ -9,10 +9,15 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
 #include "win32/test_winscard/test_card.h"
+#include "zrn.h"
+
+// The handles this reader hands out reach ZRN.dll unchanged.
+static_assert(std::is_same_v<ZRN_CARD_HANDLE, SCARDHANDLE>);
 
 extern "C" {
 const SCARD_IO_REQUEST g_rgSCardT0Pci = {SCARD_PROTOCOL_T0, sizeof(SCARD_IO_REQUEST)};
