@@ -13,8 +13,11 @@
 #include "cli/library_adapter.h"
 #include "cli/progress.h"
 #include "cli/text/terminal.h"
+#include "images/image_json.h"
+#include "library/geometry.h"
 #include "results/result_codes.h"
 #include "sms/message_store.h"
+#include "sms/sms.h"
 
 namespace zrn::cli {
 
@@ -71,65 +74,228 @@ Bytes freeRecord() {
     return r;
 }
 
-bool writeMayHaveStarted(std::int32_t code) {
-    const result::Row* row = result::find(code);
-    return row == nullptr || row->mayFollowWrite;
-}
-
 std::string describeRecord(const StoredSms& s) {
     return s.store + " message " + std::to_string(s.position);
 }
 
+// The ICCID's digits (GSM 11.11 10.1.1: swapped nibbles, F filler).
+std::string iccidText(const images::CardImages& images) {
+    const images::FileImage* f = images.present(channel::files::kIccid.id);
+    std::string digits;
+    for (std::size_t i = 0; f != nullptr && i < f->data.size(); ++i) {
+        for (const unsigned nibble : {f->data[i] & 0x0Fu, static_cast<unsigned>(f->data[i] >> 4)}) {
+            if (nibble <= 9) {
+                digits.push_back(static_cast<char>('0' + nibble));
+            }
+        }
+    }
+    return digits;
+}
+
 }  // namespace
 
-PhonebookSnapshot readPhonebook(CardSession& session) {
-    library::Stream stream;
+images::CardImages readImages(CardSession& session, images::Parts parts) {
+    const PhonebookRoom& room = session.room();
+    const MessageStores& stores = session.stores();
+    std::size_t expected = kCommandOverhead;
+    if (parts.phonebook) {
+        expected += phonebookReadCommands(room);
+    }
+    if (parts.messages) {
+        expected += stores.smsRecords + stores.extraRecords;
+    }
+    images::Result<images::CardImages> read;
     {
-        Progress progress("reading the phone book", phonebookReadCommands(session.room()));
-        stream = library::readPhonebook();
+        Progress progress("reading the card", expected);
+        read = images::readCardImages(channel::cardChannel(), session.extended(),
+                                      phonebookGeometry().phonebookDirectory, parts);
     }
-    if (stream.result != 0) {
-        failLibrary("ReadZRN", stream.result,
-                    "The phone book could not be read. Check the card in the reader and try "
-                    "again; nothing was changed.");
+    if (!read) {
+        fail(kExitCard, read.failure.what +
+                            ". The card could not be read whole; nothing was changed. Check the "
+                            "card in the reader and try again.");
     }
-    auto raw = parsePhonebookStream(stream.bytes);
+    const images::CardImages& got = *read.value;
+    std::optional<std::string> why = images::disagreement(got, phonebookGeometry());
+    if (!why && parts.phonebook && !session.extended()) {
+        const images::FileImage* adn = got.present(channel::files::kAdn.id);
+        if (adn == nullptr || adn->recordLength != room.adnRecordLength ||
+            adn->recordCount() != std::min<std::size_t>(room.adnRecordCount, 255)) {
+            why = "EF_ADN differs from the one found when the session began";
+        }
+    }
+    if (!why && parts.messages) {
+        const images::FileImage* sms = got.present(channel::files::kSms.id);
+        const bool extra = got.present(channel::files::kExtraMessages.id) != nullptr;
+        const bool index = got.present(channel::files::kExtraMessageIndex.id) != nullptr;
+        if (sms == nullptr || extra != stores.extraFile || index != stores.extraIndex) {
+            why = "the message stores differ from those found when the session began";
+        }
+    }
+    if (why) {
+        fail(kExitCard, "the card answered differently while it was read: " + *why +
+                            ". Nothing was changed; check the card in the reader and try again.");
+    }
+    return got;
+}
+
+PhonebookSnapshot phonebookOf(const images::CardImages& images) {
+    auto built = images::phonebookFromImages(images, phonebookGeometry());
+    if (!built) {
+        fail(kExitCard,
+             "the phone book could not be read: " + built.failure.what + ". Nothing was changed.");
+    }
+    auto raw = parsePhonebookStream(built.value->stream, &built.value->tonNpi);
     if (!raw) {
-        fail(kExitCard, "the library returned a phone book this tool cannot read: " + raw.error());
+        fail(kExitCard, "the card holds a phone book this tool cannot read: " + raw.error());
     }
     PhonebookSnapshot s;
-    s.stream = std::move(stream.bytes);
-    s.count = stream.count;
+    s.stream = std::move(built.value->stream);
+    s.count = built.value->count;
     s.raw = std::move(raw.value());
     s.phonebook = decodePhonebook(s.raw);
+    return s;
+}
+
+PhonebookSnapshot readPhonebook(CardSession& session) {
+    PhonebookSnapshot s = phonebookOf(readImages(session, {true, false}));
     for (const std::string& damage : numbersWithDigitsAfterTheirEnd(s.raw)) {
         std::cerr << "warning: " << text::terminalText(damage) << "\n";
     }
     return s;
 }
 
-void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t count,
-                    const RawPhonebook& expected) {
-    std::int32_t rv = 0;
+namespace {
+
+// Writes `target` where it differs from `before`, then reads the same files
+// back; fails when a write or the read-back fails or the card holds other
+// bytes. Returns what was sent and the files read back.
+std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
+    CardSession& session, const images::CardImages& target, const images::CardImages& before,
+    images::Parts parts, const char* what) {
+    images::WriteReport report;
     {
-        Progress progress("writing the phone book", phonebookWriteCommands(session.room()));
-        rv = library::writePhonebook(count, stream);
+        Progress progress(std::string("writing the ") + what,
+                          parts.phonebook ? phonebookWriteCommands(session.room())
+                                          : messageCommands(session.stores()));
+        report = images::writeDifferences(channel::cardChannel(), before, target);
     }
-    session.markWritten();
-    if (rv != 0) {
-        failLibrary("WriteZRN", rv,
-                    writeMayHaveStarted(rv)
-                        ? "The card may now hold a partly written phone book: restore the "
-                          "backup with zrn restore BACKUP."
-                        : "The phone book was refused before anything was written.");
+    if (report.anythingWritten()) {
+        session.markWritten();
     }
-    const PhonebookSnapshot back = readPhonebook(session);
-    if (auto difference = firstDifference(expected, back.raw, session.room())) {
+    if (!report.complete) {
+        fail(kExitCard, report.failure +
+                            (report.anythingWritten()
+                                 ? ". The card may now hold a partly written " + std::string(what) +
+                                       ": restore the backup with zrn restore BACKUP."
+                                 : ". Nothing was written to the card."));
+    }
+    images::CardImages back;
+    {
+        auto read = images::readCardImages(channel::cardChannel(), session.extended(),
+                                           phonebookGeometry().phonebookDirectory, parts);
+        if (!read) {
+            fail(kExitCard,
+                 "the " + std::string(what) + " was written (" +
+                     std::to_string(report.recordsWritten) + " record(s), " +
+                     std::to_string(report.piecesWritten) +
+                     " piece(s)), but reading it back failed: " + read.failure.what +
+                     ". The check could not be made; read the card again with zrn show.");
+        }
+        back = std::move(*read.value);
+    }
+    if (auto difference = images::firstImageDifference(target, back)) {
+        fail(kExitCard, "the card does not hold what was written: " + *difference +
+                            ". Restore the backup with zrn restore BACKUP, or write again.");
+    }
+    return {report, std::move(back)};
+}
+
+// The TON of every number element of the stream `phonebookStream` builds,
+// in stream order: one per number in the extended layout, one per contact
+// (its first number) in the standard layout.
+std::vector<bool> internationalFlags(const RawPhonebook& raw, bool extended) {
+    std::vector<bool> flags;
+    for (const RawContact& c : raw.contacts) {
+        if (extended) {
+            for (const RawNumber& n : c.numbers) {
+                flags.push_back(n.international);
+            }
+        } else {
+            flags.push_back(!c.numbers.empty() && c.numbers[0].international);
+        }
+    }
+    return flags;
+}
+
+}  // namespace
+
+void writePhonebook(CardSession& session, const EncodedPhonebook& encoded,
+                    const images::CardImages& before) {
+    const images::PhonebookTarget target =
+        images::phonebookTarget(before, phonebookGeometry(), encoded.stream, encoded.count,
+                                internationalFlags(encoded.raw, session.extended()));
+    if (target.refusal != 0) {
+        failLibrary("WriteZRN", target.refusal,
+                    "The phone book was refused before anything was written.");
+    }
+    const auto [report, back] =
+        writeAndReadBack(session, target.images, before, {true, false}, "phone book");
+    const PhonebookSnapshot read = phonebookOf(back);
+    if (auto difference = firstDifference(encoded.raw, read.raw, session.room())) {
         fail(kExitCard, "the card does not hold what was written: " + *difference +
                             ". Restore the backup with zrn restore BACKUP, or write again.");
     }
     // A simulator image is the card: the write is done once the file holds it.
     session.save();
+    std::cerr << "wrote " << encoded.count << " contact(s) (" << report.recordsWritten
+              << " record(s) and " << report.piecesWritten
+              << " piece(s) changed); read back and verified\n";
+}
+
+ImageRestorePlan planImageRestore(const images::CardImages& backup, const images::CardImages& card,
+                                  images::Parts parts) {
+    ImageRestorePlan plan;
+    if (backup.extended != card.extended) {
+        plan.whyNot = std::string("the backup is of the ") +
+                      (backup.extended ? "extended" : "standard") + " layout, this card of the " +
+                      (card.extended ? "extended" : "standard");
+        return plan;
+    }
+    if (parts.phonebook && backup.phonebookDirectory != card.phonebookDirectory) {
+        plan.whyNot = "the phone book lives in another directory on this card";
+        return plan;
+    }
+    const images::CardImages wanted = images::select(backup, parts, false);
+    for (const images::FileImage& f : images::select(card, parts, false).files) {
+        const images::FileImage* b = wanted.find(f.file->id);
+        if (b == nullptr) {
+            plan.whyNot = std::string("the backup holds no image of the ") + f.file->name;
+            return plan;
+        }
+        if (!b->sameShape(f)) {
+            plan.whyNot =
+                std::string("the ") + f.file->name + " differs in presence, size or record length";
+            return plan;
+        }
+        if (!images::isWritable(*f.file) && f.file->id != channel::files::kIccid.id &&
+            b->data != f.data) {
+            plan.whyNot = std::string("the ") + f.file->name + " holds another configuration";
+            return plan;
+        }
+    }
+    plan.target = images::select(backup, parts, true);
+    return plan;
+}
+
+images::WriteReport restoreImages(CardSession& session, const images::CardImages& target,
+                                  const images::CardImages& before) {
+    const images::Parts parts{target.find(channel::files::kAdn.id) != nullptr,
+                              target.find(channel::files::kSms.id) != nullptr};
+    const auto [report, back] = writeAndReadBack(session, target, before, parts, "card files");
+    (void)back;
+    session.save();
+    return report;
 }
 
 MessagesSnapshot readMessages(CardSession& session) {
@@ -190,6 +356,90 @@ std::vector<StoredSms> readDeletedMessages(CardSession& session) {
     scan(channel::files::kSms, "EF_SMS", false);
     if (stores.extraFile) {
         scan(channel::files::kExtraMessages, "the extra message file", true);
+    }
+    return found;
+}
+
+namespace {
+
+// A message store's records, or nothing when the store is absent or does not
+// hold 176-byte records.
+const images::FileImage* messageStore(const images::CardImages& images, std::uint16_t id) {
+    const images::FileImage* f = images.present(id);
+    return f != nullptr && f->recordLength == kSmsRecordSize ? f : nullptr;
+}
+
+// The index byte of extra record `i` (0-based), 0 past the index's end.
+std::uint8_t indexByte(const images::FileImage* index, std::size_t i) {
+    return index != nullptr && i < index->data.size() ? index->data[i] : 0;
+}
+
+}  // namespace
+
+MessagesSnapshot messagesOf(const images::CardImages& images) {
+    const images::FileImage* sms = messageStore(images, channel::files::kSms.id);
+    if (sms == nullptr) {
+        fail(kExitCard, "EF_SMS does not hold 176-byte message records; nothing was changed");
+    }
+    const images::FileImage* extra = images.present(channel::files::kExtraMessages.id);
+    if (extra != nullptr && extra->recordLength != kSmsRecordSize) {
+        fail(kExitCard,
+             "the extra message file does not hold 176-byte records; nothing was changed");
+    }
+    const images::FileImage* index = images.present(channel::files::kExtraMessageIndex.id);
+    std::vector<zrn::sms::MessageRecord> records;
+    const auto take = [&](const images::FileImage& store, std::size_t r,
+                          zrn::sms::MessageKind kind) {
+        const ByteView bytes = store.record(r);
+        if (bytes[0] == 0) {
+            return;  // a free record
+        }
+        zrn::sms::MessageRecord& m = records.emplace_back();
+        m.kind = kind;
+        std::copy(bytes.begin(), bytes.end(), m.bytes.begin());
+    };
+    for (std::size_t r = 0; r < sms->recordCount(); ++r) {
+        take(*sms, r, zrn::sms::MessageKind::kCms);
+    }
+    if (extra != nullptr) {
+        // As ReadSMS: with an index, the records it marks 2 or 3 (LMS), then
+        // those it marks 1 (EMS); without one, every record as LMS.
+        for (std::size_t r = 0; r < extra->recordCount(); ++r) {
+            const std::uint8_t mark = indexByte(index, r);
+            if (index == nullptr || mark == 2 || mark == 3) {
+                take(*extra, r, zrn::sms::MessageKind::kLms);
+            }
+        }
+        for (std::size_t r = 0; index != nullptr && r < extra->recordCount(); ++r) {
+            if (indexByte(index, r) == 1) {
+                take(*extra, r, zrn::sms::MessageKind::kEms);
+            }
+        }
+    }
+    MessagesSnapshot s;
+    s.stream = zrn::sms::encodeMessageStream(records);
+    auto stored = parseSmsStream(s.stream);
+    if (!stored) {
+        fail(kExitCard, "the card holds messages this tool cannot read: " + stored.error());
+    }
+    s.stored = std::move(stored.value());
+    return s;
+}
+
+std::vector<StoredSms> deletedMessagesOf(const images::CardImages& images) {
+    std::vector<StoredSms> found;
+    const images::FileImage* index = images.present(channel::files::kExtraMessageIndex.id);
+    for (const std::uint16_t id : {channel::files::kSms.id, channel::files::kExtraMessages.id}) {
+        const images::FileImage* store = messageStore(images, id);
+        const bool extra = id == channel::files::kExtraMessages.id;
+        for (std::size_t r = 0; store != nullptr && r < store->recordCount(); ++r) {
+            const ByteView bytes = store->record(r);
+            if (holdsDeletedMessage(bytes)) {
+                const bool ems = extra && indexByte(index, r) == 1;
+                found.push_back({extra ? (ems ? "EMS" : "LMS") : "CMS", static_cast<int>(r + 1),
+                                 Bytes(bytes.begin(), bytes.end())});
+            }
+        }
     }
     return found;
 }
@@ -302,45 +552,48 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
     session.save();
 }
 
-nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
-                                      const MessagesSnapshot* messages) {
+CardCopy readCard(CardSession& session, bool phonebook, bool messages) {
+    CardCopy copy;
+    copy.images = readImages(session, {phonebook, messages});
+    if (phonebook) {
+        copy.phonebook = phonebookOf(copy.images);
+    }
+    if (messages) {
+        copy.messages = messagesOf(copy.images);
+        copy.deleted = deletedMessagesOf(copy.images);
+    }
+    return copy;
+}
+
+nlohmann::ordered_json backupDocument(CardSession& session, const CardCopy& copy) {
     nlohmann::ordered_json doc = {{"format", "zrn-backup"}, {"version", 1}, {"created", isoNow()}};
     doc["card"] = {{"source", session.source()},
                    {"atr", toHex(session.atr(), false)},
-                   {"iccid", session.iccid()},
+                   {"iccid", iccidText(copy.images)},
                    {"layout", session.layoutName()},
                    {"capacities", session.configText()}};
-    if (phonebook != nullptr) {
+    if (copy.phonebook) {
         nlohmann::ordered_json pb =
-            formats::phonebookToJson(phonebook->phonebook, session.layoutName());
+            formats::phonebookToJson(copy.phonebook->phonebook, session.layoutName());
         pb.erase("format");
         pb.erase("version");
-        pb["count"] = phonebook->count;
-        pb["stream"] = toHex(phonebook->stream, false);
+        pb["count"] = copy.phonebook->count;
+        pb["stream"] = toHex(copy.phonebook->stream, false);
         doc["phonebook"] = pb;
     }
-    if (messages != nullptr) {
-        nlohmann::ordered_json m = formats::messagesToJson(messages->stored);
+    if (copy.messages) {
+        nlohmann::ordered_json m = formats::messagesToJson(copy.messages->stored);
         m.erase("format");
         m.erase("version");
-        m["deleted"] = deletedMessagesJson(readDeletedMessages(session));
+        m["deleted"] = deletedMessagesJson(copy.deleted);
         doc["messages"] = m;
     }
+    doc["images"] = images::imagesToJson(copy.images);
     return doc;
 }
 
-std::string saveBackup(CardSession& session, const std::string& path, bool phonebook,
-                       bool messages) {
-    std::optional<PhonebookSnapshot> pb;
-    std::optional<MessagesSnapshot> sms;
-    if (phonebook) {
-        pb = readPhonebook(session);
-    }
-    if (messages) {
-        sms = readMessages(session);
-    }
-    const nlohmann::ordered_json doc =
-        backupDocument(session, pb ? &*pb : nullptr, sms ? &*sms : nullptr);
+std::string saveBackup(CardSession& session, const std::string& path, const CardCopy& copy) {
+    const nlohmann::ordered_json doc = backupDocument(session, copy);
     const std::string text =
         doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
     try {
