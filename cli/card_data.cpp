@@ -190,25 +190,27 @@ std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
                                        ": restore the backup with zrn restore BACKUP."
                                  : ". Nothing was written to the card."));
     }
-    images::CardImages back;
-    {
-        auto read = images::readCardImages(channel::cardChannel(), session.extended(),
-                                           phonebookGeometry().phonebookDirectory, parts);
-        if (!read) {
-            fail(kExitCard,
-                 "the " + std::string(what) + " was written (" +
-                     std::to_string(report.recordsWritten) + " record(s), " +
-                     std::to_string(report.piecesWritten) +
-                     " piece(s)), but reading it back failed: " + read.failure.what +
-                     ". The check could not be made; read the card again with zrn show.");
-        }
-        back = std::move(*read.value);
+    const images::ReadBack back = images::readBackWritten(channel::cardChannel(), target, report);
+    if (back.readFailed) {
+        fail(kExitCard, "the " + std::string(what) + " was written (" +
+                            std::to_string(report.recordsWritten) + " record(s), " +
+                            std::to_string(report.piecesWritten) +
+                            " piece(s)), but reading it back failed: " + *back.difference +
+                            ". The check could not be made; read the card again with zrn show.");
     }
-    if (auto difference = images::firstImageDifference(target, back)) {
-        fail(kExitCard, "the card does not hold what was written: " + *difference +
+    if (back.difference) {
+        fail(kExitCard, "the card does not hold what was written: " + *back.difference +
                             ". Restore the backup with zrn restore BACKUP, or write again.");
     }
-    return {report, std::move(back)};
+    // What the card now holds: the files as they were, with what was written
+    // (and read back the same) over them.
+    images::CardImages now = before;
+    for (const images::FileImage& f : target.files) {
+        if (images::FileImage* n = now.find(f.file->id)) {
+            *n = f;
+        }
+    }
+    return {report, std::move(now)};
 }
 
 // The TON of every number element of the stream `phonebookStream` builds,
@@ -288,14 +290,13 @@ ImageRestorePlan planImageRestore(const images::CardImages& backup, const images
     return plan;
 }
 
-images::WriteReport restoreImages(CardSession& session, const images::CardImages& target,
-                                  const images::CardImages& before) {
+RestoredImages restoreImages(CardSession& session, const images::CardImages& target,
+                             const images::CardImages& before) {
     const images::Parts parts{target.find(channel::files::kAdn.id) != nullptr,
                               target.find(channel::files::kSms.id) != nullptr};
-    const auto [report, back] = writeAndReadBack(session, target, before, parts, "card files");
-    (void)back;
+    auto [report, now] = writeAndReadBack(session, target, before, parts, "card files");
     session.save();
-    return report;
+    return {std::move(report), std::move(now)};
 }
 
 MessagesSnapshot readMessages(CardSession& session) {

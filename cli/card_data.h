@@ -35,8 +35,9 @@ PhonebookSnapshot readPhonebook(CardSession& session);
 // Writes `encoded` as the card's files: the images the library's writer
 // would make for its stream, with the TON/NPI 91 of its international
 // numbers, sent only where they differ from `before` (the files just read);
-// then reads back every file written and compares it byte for byte, and the
-// phone book it holds with `encoded`. Fails with the first difference.
+// then reads back every record and piece written and compares it byte for
+// byte, and the phone book the files now hold with `encoded`. Fails with the
+// first difference.
 void writePhonebook(CardSession& session, const EncodedPhonebook& encoded,
                     const images::CardImages& before);
 
@@ -50,10 +51,15 @@ struct ImageRestorePlan {
 };
 ImageRestorePlan planImageRestore(const images::CardImages& backup, const images::CardImages& card,
                                   images::Parts parts);
-// Writes the plan's images where they differ from `before`, reads back and
-// compares byte for byte. Returns what was sent.
-images::WriteReport restoreImages(CardSession& session, const images::CardImages& target,
-                                  const images::CardImages& before);
+// Writes the plan's images where they differ from `before`, reads back what
+// was written and compares it byte for byte. Returns what was sent and the
+// files the card now holds.
+struct RestoredImages {
+    images::WriteReport report;
+    images::CardImages now;
+};
+RestoredImages restoreImages(CardSession& session, const images::CardImages& target,
+                             const images::CardImages& before);
 
 struct MessagesSnapshot {
     Bytes stream;

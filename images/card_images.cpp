@@ -46,7 +46,16 @@ Result<FileImage> readFile(CardChannel& channel, const CardFile& file,
         channel::DescribeFile(channel, file, phonebookDirectory);
     if (!described.path) {
         if (described.path.notFound()) {
-            return Result<FileImage>::ok(std::move(image));
+            // A card that once says "not found" for a file it has would make
+            // a backup without it: the answer must hold a second time.
+            std::uint8_t responseLength = 0;
+            const channel::PathSelection again =
+                channel::SelectPath(channel, file, phonebookDirectory, responseLength);
+            if (again.notFound()) {
+                return Result<FileImage>::ok(std::move(image));
+            }
+            return Result<FileImage>::failed("the card answered two selections of " +
+                                             fileLabel(file) + " differently");
         }
         return Result<FileImage>::failed("selecting " + fileLabel(file) +
                                          " failed: " + described.path.failure.describe());
@@ -479,10 +488,60 @@ WriteReport writeDifferences(CardChannel& channel, const CardImages& current,
                 return report;
             }
             (t.linearFixed() ? report.recordsWritten : report.piecesWritten) += 1;
+            report.written.push_back({t.file, u.offset, u.length});
         }
     }
     report.complete = true;
     return report;
+}
+
+ReadBack readBackWritten(CardChannel& channel, const CardImages& target,
+                         const WriteReport& report) {
+    ReadBack back;
+    const CardFile* selected = nullptr;
+    for (const WrittenUnit& u : report.written) {
+        const FileImage* t = target.find(u.file->id);
+        if (t == nullptr) {
+            continue;
+        }
+        if (selected != u.file) {
+            std::uint8_t responseLength = 0;
+            const channel::PathSelection path =
+                channel::SelectPath(channel, *u.file, target.phonebookDirectory, responseLength);
+            if (!path) {
+                back.readFailed = true;
+                back.difference =
+                    "selecting " + fileLabel(*u.file) + " failed: " + path.failure.describe();
+                return back;
+            }
+            selected = u.file;
+        }
+        const channel::Response answer =
+            t->linearFixed()
+                ? channel.readRecord(static_cast<std::uint8_t>(u.offset / t->recordLength),
+                                     t->recordLength)
+                : channel.readBinary(static_cast<std::uint16_t>(u.offset),
+                                     static_cast<std::uint8_t>(u.length));
+        const std::string where =
+            fileLabel(*u.file) + (t->linearFixed()
+                                      ? " record " + std::to_string(u.offset / t->recordLength + 1)
+                                      : " at offset " + std::to_string(u.offset));
+        if (!answer.isOk() || answer.data().size() != u.length) {
+            back.readFailed = true;
+            back.difference =
+                "reading back " + where + " failed: " +
+                (answer.isOk() ? std::string("a short answer") : answer.status().describe());
+            return back;
+        }
+        const ByteView want = ByteView(t->data).subspan(u.offset, u.length);
+        const auto [w, g] = std::mismatch(want.begin(), want.end(), answer.data().begin());
+        if (w != want.end()) {
+            back.difference = where + " byte " + std::to_string(w - want.begin()) + ": wrote " +
+                              hexByte(*w) + ", the card holds " + hexByte(*g);
+            return back;
+        }
+    }
+    return back;
 }
 
 std::optional<std::string> firstImageDifference(const CardImages& expected,

@@ -114,11 +114,19 @@ PhonebookTarget phonebookTarget(const CardImages& current, const PhonebookGeomet
 
 // ---- Writing -----------------------------------------------------------------
 
+// One record or transparent piece sent.
+struct WrittenUnit {
+    const channel::CardFile* file = nullptr;
+    std::size_t offset = 0;  // into the file's image
+    std::size_t length = 0;
+};
+
 struct WriteReport {
     bool complete = false;
     std::size_t recordsWritten = 0;
     std::size_t piecesWritten = 0;
-    std::string failure;  // when not complete
+    std::vector<WrittenUnit> written;  // in the order sent
+    std::string failure;               // when not complete
     bool anythingWritten() const { return recordsWritten + piecesWritten > 0; }
 };
 
@@ -127,6 +135,14 @@ struct WriteReport {
 // before anything is written). Files are taken in the order of `target`.
 WriteReport writeDifferences(channel::CardChannel& channel, const CardImages& current,
                              const CardImages& target);
+
+// Reads back every unit `report` wrote and compares it with `target`.
+struct ReadBack {
+    bool readFailed = false;
+    std::optional<std::string> difference;  // the read failure or the first difference
+};
+ReadBack readBackWritten(channel::CardChannel& channel, const CardImages& target,
+                         const WriteReport& report);
 
 // The first byte where `actual` differs from `expected`, in words, for the
 // files of `expected`; nothing when all agree.

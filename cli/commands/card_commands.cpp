@@ -192,6 +192,24 @@ void markInternational(RawPhonebook& raw, const Phonebook& view) {
     }
 }
 
+// The backup's phone book stream, its numbers marked international as its view shows them.
+std::optional<RawPhonebook> backupRaw(const nlohmann::json& doc) {
+    const auto& pb = doc["phonebook"];
+    Bytes stream;
+    if (!pb.is_object() || !pb.contains("stream") || !pb["stream"].is_string() ||
+        !fromHex(pb["stream"].get<std::string>(), stream)) {
+        return std::nullopt;
+    }
+    auto raw = parsePhonebookStream(stream);
+    if (!raw) {
+        return std::nullopt;
+    }
+    if (auto view = formats::phonebookFromJson(doc)) {
+        markInternational(raw.value(), view.value());
+    }
+    return std::move(raw.value());
+}
+
 // The phone book of a backup coded for this card: its own stream when the
 // layout is the same and it fits, else its decoded view coded anew.
 EncodedPhonebook backupPhonebookForCard(const nlohmann::json& doc, const CardSession& session,
@@ -288,8 +306,24 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
             const std::string path = saveBackup(*session, options.backup, before);
             std::cerr << "backup of the card written to " << path << "\n";
         }
-        const images::WriteReport report = restoreImages(*session, *plan.target, before.images);
-        std::cerr << "restored the card's files byte for byte (" << differencesText(report)
+        const RestoredImages restored = restoreImages(*session, *plan.target, before.images);
+        if (hasPhonebook) {
+            // The files hold the backup's phone book, as its stream and view say.
+            const std::optional<RawPhonebook> expected = backupRaw(doc);
+            const PhonebookSnapshot now = phonebookOf(restored.now);
+            if (!expected) {
+                fail(kExitUsage, options.file +
+                                     ": the card's files were written back, but the "
+                                     "backup's phone book stream cannot be read to check them");
+            }
+            if (auto difference = firstDifference(*expected, now.raw, session->room())) {
+                fail(kExitCard,
+                     "the card's files were written back, but the phone book they "
+                     "hold differs from the backup's: " +
+                         *difference);
+            }
+        }
+        std::cerr << "restored the card's files byte for byte (" << differencesText(restored.report)
                   << " differed and were written); read back and verified\n";
         return kExitOk;
     }
