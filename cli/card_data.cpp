@@ -92,6 +92,14 @@ std::string iccidText(const images::CardImages& images) {
     return digits;
 }
 
+// GetConfig's text from the geometry read when the session began: the
+// backup holds what was read then, and asks the card nothing more.
+std::string capacitiesText(const CardSession& session) {
+    char text[64] = {};
+    formatConfigText(phonebookGeometry(), session.extended(), text);
+    return text;
+}
+
 }  // namespace
 
 images::CardImages readImages(CardSession& session, images::Parts parts) {
@@ -572,7 +580,7 @@ nlohmann::ordered_json backupDocument(CardSession& session, const CardCopy& copy
                    {"atr", toHex(session.atr(), false)},
                    {"iccid", iccidText(copy.images)},
                    {"layout", session.layoutName()},
-                   {"capacities", session.configText()}};
+                   {"capacities", capacitiesText(session)}};
     if (copy.phonebook) {
         nlohmann::ordered_json pb =
             formats::phonebookToJson(copy.phonebook->phonebook, session.layoutName());

@@ -316,7 +316,8 @@ void CardSession::presentPin(const SessionOptions& options) {
         wipe(pin);
         fail(kExitPin, "a PIN is 4 to 8 digits; nothing was sent to the card");
     }
-    const channel::Response answer = channel::cardChannel().verifyChv(1, channel::Apdu::chvBlock(pin));
+    const channel::Response answer =
+        channel::cardChannel().verifyChv(1, channel::Apdu::chvBlock(pin));
     wipe(pin);
     if (!answer.delivered()) {
         fail(kExitCard, "the reader did not deliver the PIN to the card; check the reader");
@@ -412,6 +413,10 @@ std::string CardSession::configText() {
         failLibrary("GetConfig", rv, "");
     }
     return text;
+}
+
+sim::SimCard* CardSession::simulatedCard() {
+    return simulator_ ? &simulator_->card : nullptr;
 }
 
 void CardSession::save() {

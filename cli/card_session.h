@@ -15,6 +15,9 @@
 namespace zrn::channel {
 class Transport;
 }  // namespace zrn::channel
+namespace zrn::sim {
+class SimCard;
+}  // namespace zrn::sim
 
 namespace zrn::cli {
 
@@ -73,6 +76,9 @@ class CardSession {
     void markWritten() { written_ = true; }
     // Saves the simulator image now (no-op for a reader).
     void save();
+    // The simulated card of a --sim session (nullptr for a reader), for tests
+    // that watch or disturb its exchanges.
+    sim::SimCard* simulatedCard();
 
   private:
     CardSession() = default;
