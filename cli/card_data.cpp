@@ -257,7 +257,9 @@ void writePhonebook(CardSession& session, const EncodedPhonebook& encoded,
                             ". Restore the backup with zrn restore BACKUP, or write again.");
     }
     // A simulator image is the card: the write is done once the file holds it.
-    session.save();
+    if (report.anythingWritten()) {
+        session.save();
+    }
     std::cerr << "wrote " << encoded.count << " contact(s) (" << report.recordsWritten
               << " record(s) and " << report.piecesWritten
               << " piece(s) changed); read back and verified\n";
@@ -303,7 +305,9 @@ RestoredImages restoreImages(CardSession& session, const images::CardImages& tar
     const images::Parts parts{target.find(channel::files::kAdn.id) != nullptr,
                               target.find(channel::files::kSms.id) != nullptr};
     auto [report, now] = writeAndReadBack(session, target, before, parts, "card files");
-    session.save();
+    if (report.anythingWritten()) {
+        session.save();
+    }
     return {std::move(report), std::move(now)};
 }
 
