@@ -349,7 +349,7 @@ std::string slurp(const std::string& path) {
 }
 
 class SessionOnFile : public ::testing::Test {
-  protected:
+  public:
     void SetUp() override {
         char pattern[] = "/tmp/zrn-images-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -373,6 +373,7 @@ class SessionOnFile : public ::testing::Test {
         return doc.dump();
     }
 
+  protected:
     std::filesystem::path dir_;
 };
 
@@ -410,6 +411,100 @@ TEST_F(SessionOnFile, ABackupWithOneFaultFailsAndWritesNothingOrIsTheSame) {
                 std::filesystem::remove(backup);
             }
         }
+    }
+}
+
+// Runs `write` (which reads the card first) with one fault at every command
+// of its fault-free run: it either fails with exit code 2, writing nothing
+// when the fault came before its first update, or leaves the card exactly as
+// the fault-free run does.
+template <typename Write>
+void sweepFaults(SessionOnFile& folder, const sim::CardImage& image, Write write) {
+    const std::string card = folder.put(image, "card.json");
+    sim::CardImage expected;
+    std::size_t commands = 0;
+    std::size_t firstUpdate = 0;
+    {
+        auto session = folder.open(card);
+        sim::SimCard& sim = *session->simulatedCard();
+        sim.clearLog();
+        write(*session);
+        expected = sim.image();
+        commands = sim.commandCount();
+        for (std::size_t i = 0; i < commands && firstUpdate == 0; ++i) {
+            const std::uint8_t ins = sim.log()[i].command[1];
+            firstUpdate = ins == kUpdateBinary || ins == kUpdateRecord ? i + 1 : 0;
+        }
+    }
+    ASSERT_GT(firstUpdate, 0u) << "the fault-free run writes nothing";
+    for (const Fault& fault : kFaults) {
+        for (std::size_t n = 1; n <= commands; ++n) {
+            SCOPED_TRACE(std::string(fault.what) + " at command " + std::to_string(n));
+            folder.put(image, "card.json");
+            auto session = folder.open(card);
+            sim::SimCard& sim = *session->simulatedCard();
+            sim.clearLog();
+            inject(sim, n, fault);
+            try {
+                write(*session);
+            } catch (const cli::CliError& e) {
+                EXPECT_EQ(e.exitCode(), cli::kExitCard) << e.what();
+                if (n < firstUpdate) {
+                    EXPECT_TRUE(sim.image() == image) << "written after a failed read";
+                }
+                continue;
+            }
+            EXPECT_TRUE(sim.image() == expected) << "exit 0 with another card";
+        }
+    }
+}
+
+TEST_F(SessionOnFile, AnImportWithOneFaultFailsOrWritesWhatTheFaultFreeRunWrites) {
+    for (const sim::CardImage& sample : {sim::extendedSample(), sim::standardSample()}) {
+        // The sample as the tool's writer packs it, so that the import below
+        // changes a few records and pieces only.
+        sim::CardImage image;
+        {
+            auto session = open(put(sample, "packed.json"));
+            const cli::CardCopy before = cli::readCard(*session, true, false);
+            cli::writePhonebook(*session,
+                                cli::encodePhonebook(before.phonebook->phonebook, session->room()),
+                                before.images);
+            image = session->simulatedCard()->image();
+        }
+        sweepFaults(*this, image, [](cli::CardSession& session) {
+            const cli::CardCopy before = cli::readCard(session, true, false);
+            cli::Phonebook book = before.phonebook->phonebook;
+            book.contacts[0].numbers = {{cli::NumberType::kGeneral, "+4930123456"}};
+            book.contacts.pop_back();
+            const cli::EncodedPhonebook encoded = cli::encodePhonebook(book, session.room());
+            cli::writePhonebook(session, encoded, before.images);
+        });
+    }
+}
+
+TEST_F(SessionOnFile, ARestoreWithOneFaultFailsOrRestoresWhatTheFaultFreeRunRestores) {
+    for (const sim::CardImage& image : {sim::extendedSample(), sim::standardSample()}) {
+        const std::string card = put(image, "card.json");
+        std::optional<images::CardImages> backup;
+        {
+            auto session = open(card);
+            backup = cli::readCard(*session, true, true).images;
+        }
+        sim::CardImage changed = image;
+        sim::SimFile* adn = changed.find({files::kTelecom.id, files::kAdn.id});
+        ASSERT_NE(adn, nullptr);
+        adn->data[3] ^= 0x01;
+        sim::SimFile* sms = changed.find({files::kTelecom.id, files::kSms.id});
+        ASSERT_NE(sms, nullptr);
+        sms->data[0] ^= 0x02;
+        sweepFaults(*this, changed, [&](cli::CardSession& session) {
+            const cli::CardCopy before = cli::readCard(session, true, true);
+            const cli::ImageRestorePlan plan =
+                cli::planImageRestore(*backup, before.images, {true, true});
+            ASSERT_TRUE(plan.target);
+            cli::restoreImages(session, *plan.target, before.images);
+        });
     }
 }
 
