@@ -175,9 +175,10 @@ PhonebookSnapshot readPhonebook(CardSession& session) {
 
 namespace {
 
-// Writes `target` where it differs from `before`, then reads the same files
-// back; fails when a write or the read-back fails or the card holds other
-// bytes. Returns what was sent and the files read back.
+// Writes `target` where it differs from `before`, then reads back every
+// record and piece written; fails when a write or the read-back fails or the
+// card holds other bytes. Returns what was sent and the files the card now
+// holds (`before` with `target` over it).
 std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
     CardSession& session, const images::CardImages& target, const images::CardImages& before,
     images::Parts parts, const char* what) {
