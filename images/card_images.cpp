@@ -444,6 +444,18 @@ std::vector<Unit> differingUnits(const FileImage& current, const FileImage& targ
 
 }  // namespace
 
+Differences countDifferences(const CardImages& current, const CardImages& target) {
+    Differences d;
+    for (const FileImage& t : target.files) {
+        const FileImage* c = current.find(t.file->id);
+        if (!t.present || c == nullptr || !c->sameShape(t)) {
+            continue;
+        }
+        (t.linearFixed() ? d.records : d.pieces) += differingUnits(*c, t).size();
+    }
+    return d;
+}
+
 WriteReport writeDifferences(CardChannel& channel, const CardImages& current,
                              const CardImages& target) {
     WriteReport report;

@@ -130,6 +130,13 @@ struct WriteReport {
     bool anythingWritten() const { return recordsWritten + piecesWritten > 0; }
 };
 
+// What writeDifferences would send: the records and pieces that differ.
+struct Differences {
+    std::size_t records = 0;
+    std::size_t pieces = 0;
+};
+Differences countDifferences(const CardImages& current, const CardImages& target);
+
 // Writes the records and 255-byte pieces of `target` that differ from
 // `current` (files absent from `current`, or of another shape, are refused
 // before anything is written). Files are taken in the order of `target`.

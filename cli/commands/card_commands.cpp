@@ -296,8 +296,11 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
     }
     if (plan.target) {
         if (options.dryRun) {
+            const images::Differences d = images::countDifferences(before.images, *plan.target);
             std::cout << "Dry run: nothing is written. This card has the backup's layout and "
-                         "geometry: its files would be written back byte for byte.\n";
+                         "geometry: its files would be written back byte for byte, "
+                      << d.records << " record(s) and " << d.pieces
+                      << " piece(s) of at most 255 bytes differ.\n";
             return kExitOk;
         }
         std::cerr << "this card has the backup's layout and geometry: its files are written back "

@@ -282,6 +282,10 @@ TEST(CardImages, OnlyWhatDiffersIsWrittenAndReadBack) {
     target.find(files::kName.id)->data[300] ^= 0x01;
     images::FileImage& adn = *target.find(files::kAdn.id);
     adn.data[adn.recordLength + 3] ^= 0x01;  // record 2
+    const images::Differences counted = images::countDifferences(*current.value, target);
+    EXPECT_EQ(counted.records, 1u);
+    EXPECT_EQ(counted.pieces, 1u);
+    EXPECT_EQ(on.card.commandCount(), 0u);
     const images::WriteReport two =
         images::writeDifferences(channel::cardChannel(), *current.value, target);
     ASSERT_TRUE(two.complete) << two.failure;
