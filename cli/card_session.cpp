@@ -371,6 +371,10 @@ std::string CardSession::configText() {
     return text;
 }
 
+sim::SimCard* CardSession::simulatedCard() {
+    return simulator_ ? &simulator_->card : nullptr;
+}
+
 void CardSession::save() {
     if (!simulator_) {
         return;
