@@ -130,8 +130,9 @@ int info(const GlobalOptions& global) {
         line(out, "contacts (EF_ADN)", usedOf(contacts, room.adnRecordCount));
         if (room.adnRecordCount > 0) {
             line(out, "",
-                 "a write by this tool fills at most " + std::to_string(room.adnRecordCount - 1) +
-                     " (the last record stays empty)");
+                 "an import fills at most " + std::to_string(room.adnRecordCount - 1) +
+                     " (the last record stays empty); a restore of this card's own backup "
+                     "keeps every record");
         }
     }
     std::map<std::string, std::size_t> perStore;
