@@ -4,6 +4,7 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <unordered_map>
 
 #include "cli/atomic_file.h"
 #include "cli/errors.h"
@@ -233,10 +234,85 @@ std::vector<bool> internationalFlags(const RawPhonebook& raw, bool extended) {
     return flags;
 }
 
+// `encoded` with the card's own coding of every contact and group name that
+// reads the same as the one asked for (a name the card keeps in UCS-2, an
+// empty free-text entry before a second one): what did not change is not
+// written again in another form.
+EncodedPhonebook withTheCardsCoding(const EncodedPhonebook& encoded,
+                                    const images::CardImages& before, bool extended) {
+    const auto built = images::phonebookFromImages(before);
+    if (!built) {
+        return encoded;
+    }
+    auto raw = parsePhonebookStream(built.value->stream, &built.value->tonNpi);
+    if (!raw) {
+        return encoded;
+    }
+    const Phonebook shown = decodePhonebook(raw.value());
+    if (shown.contacts.size() != raw.value().contacts.size() ||
+        encoded.stored.contacts.size() != encoded.raw.contacts.size()) {
+        return encoded;
+    }
+    EncodedPhonebook kept = encoded;
+    std::unordered_multimap<std::string, std::size_t> byName;
+    for (std::size_t k = 0; k < shown.contacts.size(); ++k) {
+        byName.emplace(shown.contacts[k].name, k);
+    }
+    std::vector<bool> used(shown.contacts.size(), false);
+    for (std::size_t i = 0; i < kept.raw.contacts.size(); ++i) {
+        const auto [from, to] = byName.equal_range(encoded.stored.contacts[i].name);
+        for (auto it = from; it != to; ++it) {
+            if (!used[it->second] && shown.contacts[it->second] == encoded.stored.contacts[i]) {
+                used[it->second] = true;
+                kept.raw.contacts[i] = raw.value().contacts[it->second];
+                break;
+            }
+        }
+    }
+    // A contact that changed keeps the coding of what did not: its name,
+    // its notes, each number that is the same at the same place.
+    for (std::size_t i = 0; i < kept.raw.contacts.size(); ++i) {
+        const Contact& want = encoded.stored.contacts[i];
+        const auto [from, to] = byName.equal_range(want.name);
+        for (auto it = from; it != to && kept.raw.contacts[i].name == encoded.raw.contacts[i].name;
+             ++it) {
+            if (used[it->second]) {
+                continue;
+            }
+            used[it->second] = true;
+            const Contact& have = shown.contacts[it->second];
+            const RawContact& card = raw.value().contacts[it->second];
+            RawContact& made = kept.raw.contacts[i];
+            made.name = card.name;
+            if (have.notes == want.notes) {
+                made.adi = card.adi;
+            }
+            for (std::size_t n = 0; n < made.numbers.size() && n < card.numbers.size() &&
+                                    n < have.numbers.size() && n < want.numbers.size();
+                 ++n) {
+                if (have.numbers[n] == want.numbers[n]) {
+                    made.numbers[n] = card.numbers[n];
+                }
+            }
+            break;
+        }
+    }
+    for (std::size_t g = 0; g < kept.raw.groups.size() && g < raw.value().groups.size(); ++g) {
+        const Group* want = encoded.stored.group(static_cast<int>(g + 1));
+        const Group* have = shown.group(static_cast<int>(g + 1));
+        if (want != nullptr && have != nullptr && want->name == have->name) {
+            kept.raw.groups[g] = raw.value().groups[g];
+        }
+    }
+    kept.stream = phonebookStream(kept.raw, extended);
+    return kept;
+}
+
 }  // namespace
 
-void writePhonebook(CardSession& session, const EncodedPhonebook& encoded,
+void writePhonebook(CardSession& session, const EncodedPhonebook& asked,
                     const images::CardImages& before) {
+    const EncodedPhonebook encoded = withTheCardsCoding(asked, before, session.extended());
     const images::PhonebookTarget target = images::phonebookTarget(
         before, encoded.stream, encoded.count, internationalFlags(encoded.raw, session.extended()));
     if (target.refusal != 0) {

@@ -122,7 +122,18 @@ Result<PhonebookRead> phonebookFromImages(const CardImages& images,
 struct PhonebookTarget {
     std::int32_t refusal = 0;  // 0, or the result code WriteZRN gives the stream
     CardImages images;         // the phone-book files only
+    bool slotsKept = false;    // made by phonebookTarget keeping the card's slots
 };
+PhonebookTarget packedPhonebookTarget(const CardImages& current, const PhonebookGeometry& geometry,
+                                      ByteView stream, std::int32_t count,
+                                      const std::vector<bool>& international);
+
+// The files the tool writes for `stream`: contacts that did not change keep
+// their name slots, number slots and ADI entries (standard layout: their
+// records), new ones take free slots, unused slots keep the card's filler.
+// The same refusals as packedPhonebookTarget; its packed files whenever the
+// kept ones would not read back as exactly the same phone book (or there is
+// no room between the contacts that stay).
 PhonebookTarget phonebookTarget(const CardImages& current, const PhonebookGeometry& geometry,
                                 ByteView stream, std::int32_t count,
                                 const std::vector<bool>& international);

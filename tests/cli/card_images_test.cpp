@@ -232,8 +232,8 @@ TEST(CardImages, TargetsAreTheWritersFilesWithTheTonSet) {
         ASSERT_TRUE(before);
         const auto book = images::phonebookFromImages(*before.value, on.geometry);
         ASSERT_TRUE(book);
-        const auto plain = images::phonebookTarget(*before.value, on.geometry, book.value->stream,
-                                                   book.value->count, {});
+        const auto plain = images::packedPhonebookTarget(*before.value, on.geometry,
+                                                         book.value->stream, book.value->count, {});
         ASSERT_EQ(plain.refusal, 0);
         ASSERT_EQ(phonebook::writePhonebookStream(channel::cardChannel(), on.geometry,
                                                   book.value->count, book.value->stream),
@@ -246,8 +246,8 @@ TEST(CardImages, TargetsAreTheWritersFilesWithTheTonSet) {
             EXPECT_EQ(f.data, written->data);
         }
         const std::vector<bool> all(book.value->tonNpi.size(), true);
-        const auto plus = images::phonebookTarget(*before.value, on.geometry, book.value->stream,
-                                                  book.value->count, all);
+        const auto plus = images::packedPhonebookTarget(*before.value, on.geometry,
+                                                        book.value->stream, book.value->count, all);
         ASSERT_EQ(plus.refusal, 0);
         std::size_t changed = 0;
         for (std::size_t i = 0; i < plus.images.files.size(); ++i) {

@@ -1,0 +1,187 @@
+// Imports and restores send only what changed: on the bundled samples as they
+// ship and on the largest cards, an unchanged phone book or backup sends no
+// updating command, one changed number at most two.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "bench/bench_cards.h"
+#include "cli/card_data.h"
+#include "cli/card_session.h"
+#include "cli/errors.h"
+#include "cli/image_json.h"
+#include "core/card_images.h"
+#include "sim/card_builder.h"
+#include "sim/samples.h"
+#include "sim/sim_card.h"
+
+namespace zrn {
+namespace {
+
+constexpr std::uint8_t kUpdateBinary = 0xD6;
+constexpr std::uint8_t kUpdateRecord = 0xDC;
+
+struct NamedCard {
+    const char* name;
+    sim::CardImage image;
+};
+
+std::vector<NamedCard> planCards() {
+    return {{"extended sample", sim::extendedSample()},
+            {"standard sample", sim::standardSample()},
+            {"largest extended", bench::buildLargestExtendedCard(bench::CardSize::kFull).image},
+            {"largest standard", bench::buildLargestStandardCard(bench::CardSize::kFull).image}};
+}
+
+class WritePlan : public ::testing::Test {
+  public:
+    void SetUp() override {
+        char pattern[] = "/tmp/zrn-plan-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::unique_ptr<cli::CardSession> open(const sim::CardImage& image) {
+        const std::string path = (dir_ / "card.json").string();
+        sim::saveImage(image, path);
+        cli::SessionOptions options;
+        options.simImage = path;
+        auto session = cli::CardSession::open(options);
+        session->simulatedCard()->clearLog();
+        return session;
+    }
+    static std::size_t updates(cli::CardSession& session) {
+        std::size_t n = 0;
+        for (const sim::Exchange& e : session.simulatedCard()->log()) {
+            n += e.command[1] == kUpdateBinary || e.command[1] == kUpdateRecord ? 1u : 0u;
+        }
+        return n;
+    }
+    static std::size_t commands(cli::CardSession& session) {
+        return session.simulatedCard()->commandCount();
+    }
+
+  protected:
+    std::filesystem::path dir_;
+};
+
+// One digit of the first number of the first contact that has one.
+void changeOneDigit(cli::Phonebook& book) {
+    for (cli::Contact& c : book.contacts) {
+        if (!c.numbers.empty() && !c.numbers[0].number.empty()) {
+            char& last = c.numbers[0].number.back();
+            last = last == '9' ? '0' : static_cast<char>(last + 1);
+            return;
+        }
+    }
+    FAIL() << "no number to change";
+}
+
+TEST_F(WritePlan, AnUnchangedImportSendsNoUpdateAndOneChangedNumberAtMostTwo) {
+    for (const NamedCard& c : planCards()) {
+        SCOPED_TRACE(c.name);
+        std::size_t exportCommands = 0;
+        {
+            auto session = open(c.image);
+            cli::readPhonebook(*session);
+            exportCommands = commands(*session);
+        }
+        {
+            auto session = open(c.image);
+            const cli::CardCopy before = cli::readCard(*session, true, false);
+            cli::writePhonebook(*session,
+                                cli::encodePhonebook(before.phonebook->phonebook, session->room()),
+                                before.images);
+            EXPECT_EQ(updates(*session), 0u);
+            EXPECT_LE(commands(*session) * 10, exportCommands * 11)
+                << commands(*session) << " commands, export " << exportCommands;
+            EXPECT_TRUE(session->simulatedCard()->image() == c.image);
+        }
+        {
+            auto session = open(c.image);
+            const cli::CardCopy before = cli::readCard(*session, true, false);
+            cli::Phonebook book = before.phonebook->phonebook;
+            changeOneDigit(book);
+            cli::writePhonebook(*session, cli::encodePhonebook(book, session->room()),
+                                before.images);
+            EXPECT_GE(updates(*session), 1u);
+            EXPECT_LE(updates(*session), 2u);
+            const cli::CardCopy after = cli::readCard(*session, true, false);
+            EXPECT_TRUE(after.phonebook->phonebook.contacts == book.contacts);
+            // One digit of one number slot: one byte, and nothing else.
+            std::size_t changed = 0;
+            for (const images::FileImage& f : after.images.files) {
+                const images::FileImage* was = before.images.find(f.file->id);
+                ASSERT_NE(was, nullptr);
+                ASSERT_EQ(f.data.size(), was->data.size());
+                for (std::size_t i = 0; i < f.data.size(); ++i) {
+                    changed += f.data[i] != was->data[i] ? 1u : 0u;
+                }
+            }
+            EXPECT_EQ(changed, 1u);
+        }
+    }
+}
+
+TEST_F(WritePlan, RestoringOntoTheSameCardSendsNoUpdate) {
+    for (const NamedCard& c : planCards()) {
+        SCOPED_TRACE(c.name);
+        auto session = open(c.image);
+        const cli::CardCopy before = cli::readCard(*session, true, true);
+        const auto backup = images::imagesFromJson(cli::backupDocument(*session, before)["images"]);
+        ASSERT_TRUE(backup);
+        const cli::ImageRestorePlan plan =
+            cli::planImageRestore(*backup.value, before.images, {true, true});
+        ASSERT_TRUE(plan.target) << plan.whyNot;
+        session->simulatedCard()->clearLog();
+        cli::restoreImages(*session, *plan.target, before.images);
+        EXPECT_EQ(updates(*session), 0u);
+        EXPECT_EQ(commands(*session), 0u);
+    }
+}
+
+// A contact removed and one added: the others keep their bytes where they
+// are, the card reads back (through the library's own reader) the phone book
+// asked for, and the new contact's name slot was a free one.
+TEST_F(WritePlan, ContactsThatStayKeepTheirSlotsAndANewOneTakesAFreeSlot) {
+    // In the removed one's place, or at the end (the largest standard card
+    // has no free record but its last, which the writer leaves empty).
+    for (const bool atTheEnd : {false, true}) {
+        for (const NamedCard& c : planCards()) {
+            SCOPED_TRACE(std::string(c.name) + (atTheEnd ? ", at the end" : ", in its place"));
+            if (atTheEnd && std::string(c.name) == "largest standard") {
+                continue;
+            }
+            auto session = open(c.image);
+            const cli::CardCopy before = cli::readCard(*session, true, false);
+            cli::Phonebook book = before.phonebook->phonebook;
+            ASSERT_GT(book.contacts.size(), 3u);
+            book.contacts.erase(book.contacts.begin() + 1);
+            const cli::Contact added{"Zed New", {{cli::NumberType::kGeneral, "+4930999"}}, {}, {}};
+            book.contacts.insert(atTheEnd ? book.contacts.end() : book.contacts.begin() + 1, added);
+            const cli::EncodedPhonebook encoded = cli::encodePhonebook(book, session->room());
+            cli::writePhonebook(*session, encoded, before.images);
+            const cli::CardCopy after = cli::readCard(*session, true, false);
+            EXPECT_TRUE(after.phonebook->phonebook.contacts == book.contacts);
+            const images::FileImage* was = before.images.present(
+                session->extended() ? channel::files::kName.id : images::fileId::kAdn);
+            const images::FileImage* now = after.images.present(
+                session->extended() ? channel::files::kName.id : images::fileId::kAdn);
+            ASSERT_TRUE(was != nullptr && now != nullptr);
+            // Two slots at most change: the removed contact's and the new one's.
+            const std::size_t slot =
+                session->extended() ? session->room().nameSlotLength : was->recordLength;
+            std::size_t changedBytes = 0;
+            for (std::size_t i = 0; i < was->data.size(); ++i) {
+                changedBytes += was->data[i] != now->data[i] ? 1u : 0u;
+            }
+            EXPECT_GT(changedBytes, 0u);
+            EXPECT_LE(changedBytes, 2u * slot) << "more than two slots rewritten";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zrn
