@@ -34,14 +34,6 @@ std::size_t phonebookReadCommands(const PhonebookRoom& r) {
            chunks(r.numberSlotCount * r.numberSlotLength) + r.adiCount + kCommandOverhead;
 }
 
-std::size_t phonebookWriteCommands(const PhonebookRoom& r) {
-    if (!r.extended) {
-        return 2 * r.adnRecordCount + kCommandOverhead;
-    }
-    return 2 * r.groupCount + chunks(r.nameSlotCount * r.nameSlotLength) +
-           chunks(r.numberSlotCount * r.numberSlotLength) + r.adiCount + kCommandOverhead;
-}
-
 std::size_t messageCommands(const MessageStores& s) {
     return s.smsRecords + 2 * s.extraRecords + kCommandOverhead;
 }
@@ -176,13 +168,17 @@ namespace {
 // holds (`before` with `target` over it).
 std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
     CardSession& session, const images::CardImages& target, const images::CardImages& before,
-    images::Parts parts, const char* what) {
+    const char* what) {
     images::WriteReport report;
+    images::ReadBack back;
     {
+        // The bar counts the plan's commands: the write and the read-back.
         Progress progress(std::string("writing the ") + what,
-                          parts.phonebook ? phonebookWriteCommands(session.room())
-                                          : messageCommands(session.stores()));
+                          images::planWrite(before, target).commands());
         report = images::writeDifferences(before, target);
+        if (report.complete) {
+            back = images::readBackWritten(target, report);
+        }
     }
     if (report.anythingWritten()) {
         session.markWritten();
@@ -194,7 +190,6 @@ std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
                                        ": restore the backup with zrn restore BACKUP."
                                  : ". Nothing was written to the card."));
     }
-    const images::ReadBack back = images::readBackWritten(target, report);
     if (back.readFailed) {
         fail(kExitCard, "the " + std::string(what) + " was written (" +
                             std::to_string(report.recordsWritten) + " record(s), " +
@@ -310,17 +305,55 @@ EncodedPhonebook withTheCardsCoding(const EncodedPhonebook& encoded,
 
 }  // namespace
 
-void writePhonebook(CardSession& session, const EncodedPhonebook& asked,
-                    const images::CardImages& before) {
-    const EncodedPhonebook encoded = withTheCardsCoding(asked, before, session.extended());
-    const images::PhonebookTarget target = images::phonebookTarget(
-        before, encoded.stream, encoded.count, internationalFlags(encoded.raw, session.extended()));
+double planSeconds(const images::WritePlan& plan, double baud) {
+    return static_cast<double>(plan.commands()) * kCommandLatencySeconds +
+           static_cast<double>(plan.linkCharacters) * kEtuPerCharacter / baud;
+}
+
+std::string planText(const images::WritePlan& plan) {
+    if (plan.nothingToWrite()) {
+        return "Plan: nothing to write: the card already holds exactly this.\n";
+    }
+    std::ostringstream out;
+    out.setf(std::ios::fixed);
+    out.precision(1);
+    out << "Plan: " << plan.updates() << " updating command(s) (" << plan.records << " record(s), "
+        << plan.pieces << " piece(s) of at most 255 bytes), " << plan.bytes << " bytes to write; "
+        << plan.commands()
+        << " command(s) in all with the selections and the read-back of what is written.\n"
+        << "Estimated time: " << planSeconds(plan, kDefaultBaud) << " s at 9,600 baud, "
+        << planSeconds(plan, kFastestBaud)
+        << " s at 111,600 baud (model: " << kCommandLatencySeconds * 1000
+        << " ms of reader latency per command, 12 etu per byte: "
+        << "1.25 ms a byte at 9,600 baud, 0.1075 ms at 111,600).\n";
+    return out.str();
+}
+
+PhonebookWrite planPhonebook(CardSession& session, const EncodedPhonebook& asked,
+                             const images::CardImages& before) {
+    PhonebookWrite write;
+    write.encoded = withTheCardsCoding(asked, before, session.extended());
+    images::PhonebookTarget target =
+        images::phonebookTarget(before, write.encoded.stream, write.encoded.count,
+                                internationalFlags(write.encoded.raw, session.extended()));
     if (target.refusal != 0) {
         failLibrary("WriteZRN", target.refusal,
                     "The phone book was refused before anything was written.");
     }
-    const auto [report, back] =
-        writeAndReadBack(session, target.images, before, {true, false}, "phone book");
+    write.target = std::move(target.images);
+    write.plan = images::planWrite(before, write.target);
+    return write;
+}
+
+void writePhonebook(CardSession& session, const EncodedPhonebook& asked,
+                    const images::CardImages& before) {
+    writePhonebook(session, planPhonebook(session, asked, before), before);
+}
+
+void writePhonebook(CardSession& session, const PhonebookWrite& write,
+                    const images::CardImages& before) {
+    const EncodedPhonebook& encoded = write.encoded;
+    const auto [report, back] = writeAndReadBack(session, write.target, before, "phone book");
     const PhonebookSnapshot read = phonebookOf(back);
     if (auto difference = firstDifference(encoded.raw, read.raw, session.room())) {
         fail(kExitCard, "the card does not hold what was written: " + *difference +
@@ -329,6 +362,11 @@ void writePhonebook(CardSession& session, const EncodedPhonebook& asked,
     // A simulator image is the card: the write is done once the file holds it.
     if (report.anythingWritten()) {
         session.save();
+    }
+    if (!report.anythingWritten()) {
+        std::cerr << "nothing to write: the card already holds these " << encoded.count
+                  << " contact(s); nothing was written\n";
+        return;
     }
     std::cerr << "wrote " << encoded.count << " contact(s) (" << report.recordsWritten
               << " record(s) and " << report.piecesWritten
@@ -372,9 +410,7 @@ ImageRestorePlan planImageRestore(const images::CardImages& backup, const images
 
 RestoredImages restoreImages(CardSession& session, const images::CardImages& target,
                              const images::CardImages& before) {
-    const images::Parts parts{target.find(images::fileId::kAdn) != nullptr,
-                              target.find(images::fileId::kSms) != nullptr};
-    auto [report, now] = writeAndReadBack(session, target, before, parts, "card files");
+    auto [report, now] = writeAndReadBack(session, target, before, "card files");
     if (report.anythingWritten()) {
         session.save();
     }

@@ -1006,8 +1006,9 @@ PhonebookTarget phonebookTarget(const CardImages& current, const PhonebookGeomet
 
 namespace {
 
-// The 255-byte pieces of a transparent file, or the records of a linear
-// fixed one, that differ.
+// The records of a linear fixed file that differ; of a transparent file,
+// within each 255-byte piece, the run from its first differing byte to its
+// last.
 struct Unit {
     std::size_t offset;
     std::size_t length;
@@ -1022,11 +1023,23 @@ std::vector<Unit> differingUnits(const FileImage& current, const FileImage& targ
     }
     for (std::size_t offset = 0; offset < target.data.size(); offset += step) {
         const std::size_t length = std::min(step, target.data.size() - offset);
-        if (!std::equal(target.data.begin() + static_cast<std::ptrdiff_t>(offset),
-                        target.data.begin() + static_cast<std::ptrdiff_t>(offset + length),
-                        current.data.begin() + static_cast<std::ptrdiff_t>(offset))) {
-            units.push_back({offset, length});
+        std::size_t first = offset;
+        std::size_t end = offset + length;
+        while (first < end && target.data[first] == current.data[first]) {
+            ++first;
         }
+        if (first == end) {
+            continue;
+        }
+        if (target.linearFixed()) {
+            units.push_back({offset, length});  // a record is written whole
+            continue;
+        }
+        // Of a piece, only the bytes from its first difference to its last.
+        while (target.data[end - 1] == current.data[end - 1]) {
+            --end;
+        }
+        units.push_back({first, end - first});
     }
     return units;
 }
@@ -1043,6 +1056,32 @@ Differences countDifferences(const CardImages& current, const CardImages& target
         (t.linearFixed() ? d.records : d.pieces) += differingUnits(*c, t).size();
     }
     return d;
+}
+
+WritePlan planWrite(const CardImages& current, const CardImages& target) {
+    // T=0: a 5-byte header, a procedure byte, the data, SW1 SW2.
+    constexpr std::size_t kCommandCharacters = 5 + 1 + 2;
+    constexpr std::size_t kFileIdLength = 2;
+    WritePlan plan;
+    for (const FileImage& t : target.files) {
+        const FileImage* c = current.find(t.file->id);
+        if (!t.present || c == nullptr || !c->sameShape(t)) {
+            continue;
+        }
+        const std::vector<Unit> units = differingUnits(*c, t);
+        if (units.empty()) {
+            continue;
+        }
+        const std::size_t steps = channel::selectionSteps(*t.file, target.phonebookDirectory);
+        plan.selections += 2 * steps;  // once to write, once to read back
+        plan.linkCharacters += 2 * steps * (kCommandCharacters + kFileIdLength);
+        for (const Unit& u : units) {
+            (t.linearFixed() ? plan.records : plan.pieces) += 1;
+            plan.bytes += u.length;
+            plan.linkCharacters += 2 * (kCommandCharacters + u.length);
+        }
+    }
+    return plan;
 }
 
 WriteReport writeDifferences(CardChannel& channel, const CardImages& current,

@@ -163,9 +163,29 @@ struct Differences {
 };
 Differences countDifferences(const CardImages& current, const CardImages& target);
 
-// Writes the records and 255-byte pieces of `target` that differ from
-// `current` (files absent from `current`, or of another shape, are refused
-// before anything is written). Files are taken in the order of `target`.
+// What a write of `target` over `current` sends: the updating commands
+// (records and 255-byte pieces that differ), the selections before them and
+// before the read-back, and the read-back of every unit written; the
+// characters these put on a T=0 link (5-byte header, one procedure byte,
+// the data, SW1 SW2; a selection carries 2 bytes of data).
+struct WritePlan {
+    std::size_t records = 0;
+    std::size_t pieces = 0;
+    std::size_t bytes = 0;       // data bytes of the updating commands
+    std::size_t selections = 0;  // SELECT commands, for the write and the read-back
+    std::size_t linkCharacters = 0;
+
+    std::size_t updates() const { return records + pieces; }
+    std::size_t commands() const { return selections + 2 * updates(); }
+    bool nothingToWrite() const { return updates() == 0; }
+};
+WritePlan planWrite(const CardImages& current, const CardImages& target);
+
+// Writes the records of `target` that differ from `current`, and of its
+// transparent files, within each 255-byte piece, the bytes from the first
+// that differs to the last (files absent from `current`, or of another
+// shape, are refused before anything is written). Files are taken in the
+// order of `target`.
 WriteReport writeDifferences(channel::CardChannel& channel, const CardImages& current,
                              const CardImages& target);
 
