@@ -537,21 +537,23 @@ PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredS
     return prepared;
 }
 
-void writeMessages(CardSession& session, const PreparedMessages& prepared) {
-    const MessageStores& stores = session.stores();
-    const Bytes& stream = prepared.stream;
-    const std::int32_t count = prepared.count;
-    std::int32_t rv = 0;
-    {
-        Progress progress("writing the messages", messageCommands(stores));
-        rv = core::writeMessages(count, stream);
+MessagesWrite planMessages(const PreparedMessages& prepared, const images::CardImages& before) {
+    images::MessageTarget target = images::messageTarget(before, prepared.stream, prepared.count);
+    if (target.refusal != 0) {
+        failLibrary("WriteSMS", target.refusal,
+                    "The messages were refused before anything was written.");
     }
-    session.markWritten();
-    if (rv != 0) {
-        failLibrary("WriteSMS", rv,
-                    "Some messages may be written: restore the backup with zrn restore BACKUP.");
-    }
-    const MessagesSnapshot back = readMessages(session);
+    MessagesWrite write;
+    write.target = std::move(target.images);
+    write.plan = images::planWrite(before, write.target);
+    return write;
+}
+
+void writeMessages(CardSession& session, const PreparedMessages& prepared,
+                   const images::CardImages& before) {
+    const MessagesWrite write = planMessages(prepared, before);
+    const auto [report, now] = writeAndReadBack(session, write.target, before, "messages");
+    const MessagesSnapshot back = messagesOf(now);
     const std::vector<StoredSms>& expected = prepared.expected;
     for (std::size_t i = 0; i < expected.size() && i < back.stored.size(); ++i) {
         if (expected[i].record != back.stored[i].record ||
@@ -565,7 +567,9 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
         fail(kExitCard, "wrote " + std::to_string(expected.size()) + " messages, the card holds " +
                             std::to_string(back.stored.size()) + ". Restore the backup.");
     }
-    session.save();
+    if (report.anythingWritten()) {
+        session.save();
+    }
 }
 
 CardCopy readCard(CardSession& session, bool phonebook, bool messages) {

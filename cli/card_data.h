@@ -109,8 +109,19 @@ struct PreparedMessages {
     std::vector<StoredSms> expected;  // what the card returns afterwards, in order
 };
 PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredSms>& messages);
-// Writes, then reads back and compares.
-void writeMessages(CardSession& session, const PreparedMessages& prepared);
+// The message stores as the library's WriteSMS leaves them for `prepared`
+// over `before` (the stores just read), and what writing them sends; fails
+// with WriteSMS's result code for a stream it refuses.
+struct MessagesWrite {
+    images::CardImages target;
+    images::WritePlan plan;
+};
+MessagesWrite planMessages(const PreparedMessages& prepared, const images::CardImages& before);
+// Writes only the records and index bytes that differ from `before`, reads
+// back what was written and compares it, then the messages the stores now
+// hold with `prepared.expected`.
+void writeMessages(CardSession& session, const PreparedMessages& prepared,
+                   const images::CardImages& before);
 
 // Everything a backup holds, from one reading of each file.
 struct CardCopy {

@@ -1304,6 +1304,38 @@ Result<Bytes> messageStreamOf(const CardImages& images) {
     return Result<Bytes>::ok(sms::encodeMessageStream(records));
 }
 
+MessageTarget messageTarget(const CardImages& current, ByteView stream, std::int32_t count) {
+    const auto storeOf = [&](std::uint16_t id) {
+        sms::StoreImage store;
+        if (const FileImage* f = current.present(id)) {
+            store.present = true;
+            store.size = f->size;
+            store.recordLength = f->recordLength;
+            store.data = f->data;
+        }
+        return store;
+    };
+    sms::StoreImages stores{storeOf(fileId::kSms), storeOf(fileId::kExtraMessages),
+                            storeOf(fileId::kExtraMessageIndex)};
+    MessageTarget target;
+    target.refusal = sms::writeMessageImages(stores, count, stream);
+    if (target.refusal != result::kOk) {
+        return target;
+    }
+    target.images.extended = current.extended;
+    target.images.phonebookDirectory = current.phonebookDirectory;
+    for (const auto& [file, store] :
+         {std::pair{&files::kSms, &stores.sms}, std::pair{&files::kExtraMessages, &stores.extra},
+          std::pair{&files::kExtraMessageIndex, &stores.index}}) {
+        FileImage made = copyOf(current, *file);
+        if (made.present) {
+            made.data = store->data;
+        }
+        target.images.files.push_back(std::move(made));
+    }
+    return target;
+}
+
 std::vector<FreeRecord> freeMessageRecords(const CardImages& images) {
     std::vector<FreeRecord> found;
     const FileImage* index = images.present(fileId::kExtraMessageIndex);

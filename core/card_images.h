@@ -223,6 +223,16 @@ ReadBack readBackWritten(const CardImages& target, const WriteReport& report);
 // an index), then those it marks 1; free records left out.
 Result<Bytes> messageStreamOf(const CardImages& images);
 
+// The message stores as the library's WriteSMS would leave them after
+// storing `stream` (`count` elements) over `current`: EF_SMS, the extra
+// message file and its index (the files it does not touch as they are).
+// `refusal` is WriteSMS's result code for a stream it refuses, else 0.
+struct MessageTarget {
+    std::int32_t refusal = 0;
+    CardImages images;  // the message stores only
+};
+MessageTarget messageTarget(const CardImages& current, ByteView stream, std::int32_t count);
+
 // A free record (status 00) of a message store, by its place.
 struct FreeRecord {
     const char* store;  // "CMS", "LMS" or "EMS" (by the index)

@@ -349,7 +349,9 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
                       << planText(planPhonebook(*session, *encoded, before.images).plan);
         }
         if (messages) {
-            std::cout << "Messages the card would hold:\n" << messagesText(messages->expected);
+            std::cout << "Messages the card would hold:\n"
+                      << messagesText(messages->expected)
+                      << planText(planMessages(*messages, before.images).plan);
         }
         return kExitOk;
     }
@@ -361,7 +363,7 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
         writeEncodedPhonebook(*session, *encoded, before.images);
     }
     if (messages) {
-        writeMessages(*session, *messages);
+        writeMessages(*session, *messages, before.images);
         std::cerr << "restored " << messages->expected.size()
                   << " message(s); read back and verified\n";
     }

@@ -15,6 +15,7 @@
 #include "sim/card_builder.h"
 #include "sim/samples.h"
 #include "sim/sim_card.h"
+#include "sms/sms.h"
 
 namespace zrn {
 namespace {
@@ -180,6 +181,118 @@ TEST_F(WritePlan, ContactsThatStayKeepTheirSlotsAndANewOneTakesAFreeSlot) {
             EXPECT_GT(changedBytes, 0u);
             EXPECT_LE(changedBytes, 2u * slot) << "more than two slots rewritten";
         }
+    }
+}
+
+// ---- Messages -------------------------------------------------------------
+
+images::CardImages readStores(sim::SimCard& card) {
+    sim::SimulatorTransport reader(card);
+    channel::ScopedTransport scoped(channel::cardChannel(), reader);
+    channel::cardChannel().SetCardHandle(sim::kSimulatedHandle);
+    auto read = images::readCardImages(channel::cardChannel(), false, 0, {false, true});
+    channel::cardChannel().SetCardHandle(0);
+    EXPECT_TRUE(read) << read.failure.what;
+    return read ? *read.value : images::CardImages{};
+}
+
+std::int32_t writeSmsOn(sim::SimCard& card, std::int32_t count, const Bytes& stream) {
+    sim::SimulatorTransport reader(card);
+    channel::ScopedTransport scoped(channel::cardChannel(), reader);
+    channel::cardChannel().SetCardHandle(sim::kSimulatedHandle);
+    const std::int32_t rv = sms::writeMessages(
+        channel::cardChannel(), count, static_cast<std::int32_t>(stream.size()), stream.data());
+    channel::cardChannel().SetCardHandle(0);
+    return rv;
+}
+
+sms::MessageRecord messageOf(sms::MessageKind kind, std::uint8_t fill) {
+    sms::MessageRecord m;
+    m.kind = kind;
+    m.bytes.fill(fill);
+    m.bytes[0] = 0x01;  // received, read
+    return m;
+}
+
+// The stores' target images are the files WriteSMS leaves on the card, and a
+// stream it refuses is refused with its result code, for streams of every
+// store on cards with and without the extra store and its index.
+TEST(MessageTargets, AreWhatWriteSmsLeavesOnTheCard) {
+    using K = sms::MessageKind;
+    sim::StandardCardOptions noIndex;
+    noIndex.extraMessageCount = 5;
+    noIndex.extraMessageIndex = false;
+    sim::StandardCardOptions withIndex;
+    withIndex.extraMessageCount = 5;
+    const std::vector<std::pair<const char*, sim::CardImage>> cards = {
+        {"largest messages", bench::buildLargestMessageCard(bench::CardSize::kFull).image},
+        {"standard sample", sim::standardSample()},
+        {"extra store without index", sim::buildStandardCard(noIndex)},
+        {"extra store with index", sim::buildStandardCard(withIndex)},
+        {"no extra store", sim::buildStandardCard()}};
+    const std::vector<std::pair<const char*, std::vector<sms::MessageRecord>>> streams = {
+        {"nothing", {}},
+        {"one of each",
+         {messageOf(K::kCms, 0x11), messageOf(K::kLms, 0x22), messageOf(K::kEms, 0x33)}},
+        {"EF_SMS only", {messageOf(K::kCms, 0x44), messageOf(K::kCms, 0x55)}},
+        {"LMS only", {messageOf(K::kLms, 0x66)}},
+        {"too many", std::vector<sms::MessageRecord>(300, messageOf(K::kCms, 0x77))}};
+    std::size_t refused = 0;
+    std::size_t written = 0;
+    for (const auto& [cardName, image] : cards) {
+        for (const auto& [streamName, messages] : streams) {
+            SCOPED_TRACE(std::string(cardName) + ", " + streamName);
+            sim::SimCard card(image);
+            const images::CardImages before = readStores(card);
+            const Bytes stream = sms::encodeMessageStream(messages);
+            const auto count = static_cast<std::int32_t>(messages.size());
+            const images::MessageTarget target = images::messageTarget(before, stream, count);
+            const std::int32_t rv = writeSmsOn(card, count, stream);
+            EXPECT_EQ(target.refusal, rv);
+            if (rv != 0) {
+                ++refused;
+                continue;
+            }
+            ++written;
+            const images::CardImages after = readStores(card);
+            EXPECT_FALSE(images::firstImageDifference(target.images, after));
+        }
+    }
+    EXPECT_GE(refused, 5u);  // too many everywhere, EMS without an index, LMS without a store
+    EXPECT_GE(written, 10u);
+    // Hex text only: a stream WriteSMS refuses is refused the same way.
+    sim::SimCard card(sim::standardSample());
+    Bytes bad = sms::encodeMessageStream({messageOf(K::kCms, 0x12)});
+    bad[20] = 'x';
+    EXPECT_EQ(images::messageTarget(readStores(card), bad, 1).refusal, writeSmsOn(card, 1, bad));
+}
+
+TEST_F(WritePlan, AnUnchangedMessageImportSendsNoUpdateAndOneChangedMessageOneRecord) {
+    for (const sim::CardImage& image :
+         {sim::standardSample(), bench::buildLargestMessageCard(bench::CardSize::kFull).image}) {
+        // The stores as WriteSMS packs them: the import keeps them so.
+        sim::CardImage packed;
+        {
+            auto session = open(image);
+            const cli::CardCopy before = cli::readCard(*session, false, true);
+            cli::writeMessages(*session, cli::prepareMessages(*session, before.messages->stored),
+                               before.images);
+            packed = session->simulatedCard()->image();
+        }
+        auto session = open(packed);
+        const cli::CardCopy before = cli::readCard(*session, false, true);
+        std::vector<cli::StoredSms> messages = before.messages->stored;
+        const cli::MessagesWrite same =
+            cli::planMessages(cli::prepareMessages(*session, messages), before.images);
+        EXPECT_TRUE(same.plan.nothingToWrite());
+        ASSERT_FALSE(messages.empty());
+        messages[0].record[10] ^= 0x01;
+        session->simulatedCard()->clearLog();
+        cli::writeMessages(*session, cli::prepareMessages(*session, messages), before.images);
+        EXPECT_EQ(updates(*session), 1u);
+        const cli::CardCopy after = cli::readCard(*session, false, true);
+        EXPECT_EQ(after.messages->stored.size(), messages.size());
+        EXPECT_TRUE(after.messages->stored[0].record == messages[0].record);
     }
 }
 
