@@ -487,6 +487,19 @@ TEST_F(SessionOnFile, AnImportWithOneFaultFailsOrWritesWhatTheFaultFreeRunWrites
     }
 }
 
+TEST_F(SessionOnFile, AMessageImportWithOneFaultFailsOrWritesWhatTheFaultFreeRunWrites) {
+    for (const sim::CardImage& image : {sim::extendedSample(), sim::standardSample()}) {
+        sweepFaults(*this, image, [](cli::CardSession& session) {
+            const cli::CardCopy before = cli::readCard(session, false, true);
+            std::vector<cli::StoredSms> messages = before.messages->stored;
+            ASSERT_FALSE(messages.empty());
+            messages[0].record[10] ^= 0x01;
+            messages.pop_back();
+            cli::writeMessages(session, cli::prepareMessages(session, messages), before.images);
+        });
+    }
+}
+
 TEST_F(SessionOnFile, ARestoreWithOneFaultFailsOrRestoresWhatTheFaultFreeRunRestores) {
     for (const sim::CardImage& image : {sim::extendedSample(), sim::standardSample()}) {
         const std::string card = put(image, "card.json");
