@@ -184,6 +184,132 @@ TEST_F(WritePlan, ContactsThatStayKeepTheirSlotsAndANewOneTakesAFreeSlot) {
     }
 }
 
+// The characters of the card's exchange on a T=0 link: header and data to
+// the card, a procedure byte when data moves, the answer and SW1 SW2.
+std::size_t linkCharacters(const std::vector<sim::Exchange>& log) {
+    std::size_t n = 0;
+    for (const sim::Exchange& e : log) {
+        n += e.command.size() + e.response.size() +
+             (e.command.size() > 5 || e.response.size() > 2 ? 1u : 0u);
+    }
+    return n;
+}
+
+// What the plan promises is what the write sends: its commands, its
+// updating commands and its characters on the link, for a phone book with
+// changes in several files, for messages and for a restore.
+TEST_F(WritePlan, ThePlanCountsExactlyWhatTheWriteSends) {
+    for (const NamedCard& c : planCards()) {
+        SCOPED_TRACE(c.name);
+        auto session = open(c.image);
+        const cli::CardCopy before = cli::readCard(*session, true, true);
+        cli::Phonebook book = before.phonebook->phonebook;
+        changeOneDigit(book);
+        book.contacts.erase(book.contacts.begin() + 2);
+        book.contacts.push_back({"Plan Test", {{cli::NumberType::kGeneral, "0301234"}}, {}, {}});
+        const cli::PhonebookWrite write = cli::planPhonebook(
+            *session, cli::encodePhonebook(book, session->room()), before.images);
+        ASSERT_FALSE(write.plan.nothingToWrite());
+        session->simulatedCard()->clearLog();
+        cli::writePhonebook(*session, write, before.images);
+        EXPECT_EQ(commands(*session), write.plan.commands());
+        EXPECT_EQ(updates(*session), write.plan.updates());
+        EXPECT_EQ(linkCharacters(session->simulatedCard()->log()), write.plan.linkCharacters);
+        EXPECT_GT(cli::planSeconds(write.plan, cli::kDefaultBaud),
+                  cli::planSeconds(write.plan, cli::kFastestBaud));
+
+        const cli::CardCopy now = cli::readCard(*session, true, true);
+        std::vector<cli::StoredSms> messages = now.messages->stored;
+        if (!messages.empty()) {
+            messages.erase(messages.begin());
+        }
+        const cli::PreparedMessages prepared = cli::prepareMessages(*session, messages);
+        const cli::MessagesWrite sms = cli::planMessages(prepared, now.images);
+        session->simulatedCard()->clearLog();
+        cli::writeMessages(*session, prepared, now.images);
+        EXPECT_EQ(commands(*session), sms.plan.commands());
+        EXPECT_EQ(linkCharacters(session->simulatedCard()->log()), sms.plan.linkCharacters);
+
+        // Back to the card as it was, through its images.
+        const cli::CardCopy last = cli::readCard(*session, true, true);
+        const cli::ImageRestorePlan restore =
+            cli::planImageRestore(before.images, last.images, {true, true});
+        ASSERT_TRUE(restore.target) << restore.whyNot;
+        const images::WritePlan plan = images::planWrite(last.images, *restore.target);
+        session->simulatedCard()->clearLog();
+        cli::restoreImages(*session, *restore.target, last.images);
+        EXPECT_EQ(commands(*session), plan.commands());
+        EXPECT_TRUE(session->simulatedCard()->image() == c.image);
+    }
+}
+
+TEST(PlanText, SaysNothingToWriteOrTheCommandsBytesAndTimes) {
+    EXPECT_NE(cli::planText({}).find("nothing to write"), std::string::npos);
+    images::WritePlan plan;
+    plan.records = 2;
+    plan.pieces = 1;
+    plan.bytes = 100;
+    plan.selections = 12;
+    plan.linkCharacters = 1000;
+    const std::string text = cli::planText(plan);
+    EXPECT_NE(text.find("3 updating command(s) (2 record(s), 1 piece(s)"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("100 bytes to write; 18 command(s) in all"), std::string::npos) << text;
+    // 18 x 15 ms + 1,000 x 1.25 ms; 18 x 15 ms + 1,000 x 0.1075 ms.
+    EXPECT_NE(text.find("1.5 s at 9,600 baud, 0.4 s at 111,600 baud"), std::string::npos) << text;
+    EXPECT_NE(text.find("15.0 ms of reader latency per command"), std::string::npos) << text;
+}
+
+// A number slot that names a free name slot is read by nobody; a new contact
+// that takes that name slot must not inherit it.
+TEST_F(WritePlan, ANewContactInAFreeSlotInheritsNoStrayNumber) {
+    sim::ExtendedGeometry g;
+    g.adnCount = 8;
+    g.nameSlotCount = 8;
+    g.numberSlotCount = 16;
+    sim::CardImage image = sim::buildExtendedCard(g);
+    sim::putNameSlot(image, g, 1, sim::asciiBytes("Ann"));
+    sim::putNumberSlot(image, g, 0, 1, sim::NumberType::kAdn, "030111", 0x81);
+    sim::putNumberSlot(image, g, 1, 2, sim::NumberType::kAdn, "999999", 0x81);         // stray
+    sim::putNumberSlot(image, g, g.adnCount, 2, sim::NumberType::kMbl, "0170", 0x81);  // stray
+    auto session = open(image);
+    const cli::CardCopy before = cli::readCard(*session, true, false);
+    ASSERT_EQ(before.phonebook->phonebook.contacts.size(), 1u);
+    cli::Phonebook book = before.phonebook->phonebook;
+    book.contacts.push_back({"Bob", {{cli::NumberType::kGeneral, "040222"}}, {}, {}});
+    const cli::EncodedPhonebook encoded = cli::encodePhonebook(book, session->room());
+    std::vector<bool> plus(2, false);
+    const images::PhonebookTarget target =
+        images::phonebookTarget(before.images, encoded.stream, encoded.count, plus);
+    ASSERT_EQ(target.refusal, 0);
+    EXPECT_TRUE(target.slotsKept);
+    cli::writePhonebook(*session, encoded, before.images);
+    const cli::CardCopy after = cli::readCard(*session, true, false);
+    EXPECT_TRUE(after.phonebook->phonebook.contacts == book.contacts);
+    // Ann's name slot and number are where they were.
+    const images::FileImage* names = after.images.present(channel::files::kName.id);
+    const images::FileImage* was = before.images.present(channel::files::kName.id);
+    ASSERT_TRUE(names != nullptr && was != nullptr);
+    EXPECT_TRUE(
+        std::equal(was->data.begin(), was->data.begin() + g.nameSlotLength, names->data.begin()));
+}
+
+// Contacts in another order: the card reads them back in the order asked
+// for, whether their slots can stay or not.
+TEST_F(WritePlan, ContactsInAnotherOrderReadBackInThatOrder) {
+    for (const NamedCard& c : planCards()) {
+        SCOPED_TRACE(c.name);
+        auto session = open(c.image);
+        const cli::CardCopy before = cli::readCard(*session, true, false);
+        cli::Phonebook book = before.phonebook->phonebook;
+        std::swap(book.contacts[0], book.contacts[1]);
+        std::rotate(book.contacts.begin() + 2, book.contacts.begin() + 3, book.contacts.end());
+        cli::writePhonebook(*session, cli::encodePhonebook(book, session->room()), before.images);
+        const cli::CardCopy after = cli::readCard(*session, true, false);
+        EXPECT_TRUE(after.phonebook->phonebook.contacts == book.contacts);
+    }
+}
+
 // ---- Messages -------------------------------------------------------------
 
 images::CardImages readStores(sim::SimCard& card) {
