@@ -69,6 +69,10 @@ int asOpenResult(bool selected) {
 
 }  // namespace
 
+std::size_t selectionSteps(const CardFile& file, std::uint16_t phonebookDirectory) {
+    return pathOf(file, phonebookDirectory).length;
+}
+
 PathSelection SelectPath(CardChannel& channel, const CardFile& file,
                          std::uint16_t phonebookDirectory, std::uint8_t& responseLength) {
     const Path path = pathOf(file, phonebookDirectory);

@@ -104,6 +104,9 @@ struct PathSelection {
     bool notFound() const { return !selected() && failure.notFound(); }
 };
 
+// The SELECT commands SelectPath sends for `file` when every step succeeds.
+std::size_t selectionSteps(const CardFile& file, std::uint16_t phonebookDirectory);
+
 // SELECT every step from MF 3F00 to `file`, stopping at the first that fails.
 PathSelection SelectPath(CardChannel& channel, const CardFile& file,
                          std::uint16_t phonebookDirectory, std::uint8_t& responseLength);

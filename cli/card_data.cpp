@@ -4,6 +4,7 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <unordered_map>
 
 #include "cli/atomic_file.h"
 #include "cli/errors.h"
@@ -30,14 +31,6 @@ std::size_t phonebookReadCommands(const PhonebookRoom& r) {
         return r.adnRecordCount + kCommandOverhead;
     }
     return r.groupCount + chunks(r.nameSlotCount * r.nameSlotLength) +
-           chunks(r.numberSlotCount * r.numberSlotLength) + r.adiCount + kCommandOverhead;
-}
-
-std::size_t phonebookWriteCommands(const PhonebookRoom& r) {
-    if (!r.extended) {
-        return 2 * r.adnRecordCount + kCommandOverhead;
-    }
-    return 2 * r.groupCount + chunks(r.nameSlotCount * r.nameSlotLength) +
            chunks(r.numberSlotCount * r.numberSlotLength) + r.adiCount + kCommandOverhead;
 }
 
@@ -175,13 +168,17 @@ namespace {
 // holds (`before` with `target` over it).
 std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
     CardSession& session, const images::CardImages& target, const images::CardImages& before,
-    images::Parts parts, const char* what) {
+    const char* what) {
     images::WriteReport report;
+    images::ReadBack back;
     {
+        // The bar counts the plan's commands: the write and the read-back.
         Progress progress(std::string("writing the ") + what,
-                          parts.phonebook ? phonebookWriteCommands(session.room())
-                                          : messageCommands(session.stores()));
+                          images::planWrite(before, target).commands());
         report = images::writeDifferences(before, target);
+        if (report.complete) {
+            back = images::readBackWritten(target, report);
+        }
     }
     if (report.anythingWritten()) {
         session.markWritten();
@@ -193,7 +190,6 @@ std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
                                        ": restore the backup with zrn restore BACKUP."
                                  : ". Nothing was written to the card."));
     }
-    const images::ReadBack back = images::readBackWritten(target, report);
     if (back.readFailed) {
         fail(kExitCard, "the " + std::string(what) + " was written (" +
                             std::to_string(report.recordsWritten) + " record(s), " +
@@ -233,18 +229,131 @@ std::vector<bool> internationalFlags(const RawPhonebook& raw, bool extended) {
     return flags;
 }
 
+// `encoded` with the card's own coding of every contact and group name that
+// reads the same as the one asked for (a name the card keeps in UCS-2, an
+// empty free-text entry before a second one): what did not change is not
+// written again in another form.
+EncodedPhonebook withTheCardsCoding(const EncodedPhonebook& encoded,
+                                    const images::CardImages& before, bool extended) {
+    const auto built = images::phonebookFromImages(before);
+    if (!built) {
+        return encoded;
+    }
+    auto raw = parsePhonebookStream(built.value->stream, &built.value->tonNpi);
+    if (!raw) {
+        return encoded;
+    }
+    const Phonebook shown = decodePhonebook(raw.value());
+    if (shown.contacts.size() != raw.value().contacts.size() ||
+        encoded.stored.contacts.size() != encoded.raw.contacts.size()) {
+        return encoded;
+    }
+    EncodedPhonebook kept = encoded;
+    std::unordered_multimap<std::string, std::size_t> byName;
+    for (std::size_t k = 0; k < shown.contacts.size(); ++k) {
+        byName.emplace(shown.contacts[k].name, k);
+    }
+    std::vector<bool> used(shown.contacts.size(), false);
+    for (std::size_t i = 0; i < kept.raw.contacts.size(); ++i) {
+        const auto [from, to] = byName.equal_range(encoded.stored.contacts[i].name);
+        for (auto it = from; it != to; ++it) {
+            if (!used[it->second] && shown.contacts[it->second] == encoded.stored.contacts[i]) {
+                used[it->second] = true;
+                kept.raw.contacts[i] = raw.value().contacts[it->second];
+                break;
+            }
+        }
+    }
+    // A contact that changed keeps the coding of what did not: its name,
+    // its notes, each number that is the same at the same place.
+    for (std::size_t i = 0; i < kept.raw.contacts.size(); ++i) {
+        const Contact& want = encoded.stored.contacts[i];
+        const auto [from, to] = byName.equal_range(want.name);
+        for (auto it = from; it != to && kept.raw.contacts[i].name == encoded.raw.contacts[i].name;
+             ++it) {
+            if (used[it->second]) {
+                continue;
+            }
+            used[it->second] = true;
+            const Contact& have = shown.contacts[it->second];
+            const RawContact& card = raw.value().contacts[it->second];
+            RawContact& made = kept.raw.contacts[i];
+            made.name = card.name;
+            if (have.notes == want.notes) {
+                made.adi = card.adi;
+            }
+            for (std::size_t n = 0; n < made.numbers.size() && n < card.numbers.size() &&
+                                    n < have.numbers.size() && n < want.numbers.size();
+                 ++n) {
+                if (have.numbers[n] == want.numbers[n]) {
+                    made.numbers[n] = card.numbers[n];
+                }
+            }
+            break;
+        }
+    }
+    for (std::size_t g = 0; g < kept.raw.groups.size() && g < raw.value().groups.size(); ++g) {
+        const Group* want = encoded.stored.group(static_cast<int>(g + 1));
+        const Group* have = shown.group(static_cast<int>(g + 1));
+        if (want != nullptr && have != nullptr && want->name == have->name) {
+            kept.raw.groups[g] = raw.value().groups[g];
+        }
+    }
+    kept.stream = phonebookStream(kept.raw, extended);
+    return kept;
+}
+
 }  // namespace
 
-void writePhonebook(CardSession& session, const EncodedPhonebook& encoded,
-                    const images::CardImages& before) {
-    const images::PhonebookTarget target = images::phonebookTarget(
-        before, encoded.stream, encoded.count, internationalFlags(encoded.raw, session.extended()));
+double planSeconds(const images::WritePlan& plan, double baud) {
+    return static_cast<double>(plan.commands()) * kCommandLatencySeconds +
+           static_cast<double>(plan.linkCharacters) * kEtuPerCharacter / baud;
+}
+
+std::string planText(const images::WritePlan& plan) {
+    if (plan.nothingToWrite()) {
+        return "Plan: nothing to write: the card already holds exactly this.\n";
+    }
+    std::ostringstream out;
+    out.setf(std::ios::fixed);
+    out.precision(1);
+    out << "Plan: " << plan.updates() << " updating command(s) (" << plan.records << " record(s), "
+        << plan.pieces << " piece(s) of at most 255 bytes), " << plan.bytes << " bytes to write; "
+        << plan.commands()
+        << " command(s) in all with the selections and the read-back of what is written.\n"
+        << "Estimated time: " << planSeconds(plan, kDefaultBaud) << " s at 9,600 baud, "
+        << planSeconds(plan, kFastestBaud)
+        << " s at 111,600 baud (model: " << kCommandLatencySeconds * 1000
+        << " ms of reader latency per command, 12 etu per byte: "
+        << "1.25 ms a byte at 9,600 baud, 0.1075 ms at 111,600).\n";
+    return out.str();
+}
+
+PhonebookWrite planPhonebook(CardSession& session, const EncodedPhonebook& asked,
+                             const images::CardImages& before) {
+    PhonebookWrite write;
+    write.encoded = withTheCardsCoding(asked, before, session.extended());
+    images::PhonebookTarget target =
+        images::phonebookTarget(before, write.encoded.stream, write.encoded.count,
+                                internationalFlags(write.encoded.raw, session.extended()));
     if (target.refusal != 0) {
         failLibrary("WriteZRN", target.refusal,
                     "The phone book was refused before anything was written.");
     }
-    const auto [report, back] =
-        writeAndReadBack(session, target.images, before, {true, false}, "phone book");
+    write.target = std::move(target.images);
+    write.plan = images::planWrite(before, write.target);
+    return write;
+}
+
+void writePhonebook(CardSession& session, const EncodedPhonebook& asked,
+                    const images::CardImages& before) {
+    writePhonebook(session, planPhonebook(session, asked, before), before);
+}
+
+void writePhonebook(CardSession& session, const PhonebookWrite& write,
+                    const images::CardImages& before) {
+    const EncodedPhonebook& encoded = write.encoded;
+    const auto [report, back] = writeAndReadBack(session, write.target, before, "phone book");
     const PhonebookSnapshot read = phonebookOf(back);
     if (auto difference = firstDifference(encoded.raw, read.raw, session.room())) {
         fail(kExitCard, "the card does not hold what was written: " + *difference +
@@ -253,6 +362,11 @@ void writePhonebook(CardSession& session, const EncodedPhonebook& encoded,
     // A simulator image is the card: the write is done once the file holds it.
     if (report.anythingWritten()) {
         session.save();
+    }
+    if (!report.anythingWritten()) {
+        std::cerr << "nothing to write: the card already holds these " << encoded.count
+                  << " contact(s); nothing was written\n";
+        return;
     }
     std::cerr << "wrote " << encoded.count << " contact(s) (" << report.recordsWritten
               << " record(s) and " << report.piecesWritten
@@ -296,9 +410,7 @@ ImageRestorePlan planImageRestore(const images::CardImages& backup, const images
 
 RestoredImages restoreImages(CardSession& session, const images::CardImages& target,
                              const images::CardImages& before) {
-    const images::Parts parts{target.find(images::fileId::kAdn) != nullptr,
-                              target.find(images::fileId::kSms) != nullptr};
-    auto [report, now] = writeAndReadBack(session, target, before, parts, "card files");
+    auto [report, now] = writeAndReadBack(session, target, before, "card files");
     if (report.anythingWritten()) {
         session.save();
     }
@@ -425,21 +537,23 @@ PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredS
     return prepared;
 }
 
-void writeMessages(CardSession& session, const PreparedMessages& prepared) {
-    const MessageStores& stores = session.stores();
-    const Bytes& stream = prepared.stream;
-    const std::int32_t count = prepared.count;
-    std::int32_t rv = 0;
-    {
-        Progress progress("writing the messages", messageCommands(stores));
-        rv = core::writeMessages(count, stream);
+MessagesWrite planMessages(const PreparedMessages& prepared, const images::CardImages& before) {
+    images::MessageTarget target = images::messageTarget(before, prepared.stream, prepared.count);
+    if (target.refusal != 0) {
+        failLibrary("WriteSMS", target.refusal,
+                    "The messages were refused before anything was written.");
     }
-    session.markWritten();
-    if (rv != 0) {
-        failLibrary("WriteSMS", rv,
-                    "Some messages may be written: restore the backup with zrn restore BACKUP.");
-    }
-    const MessagesSnapshot back = readMessages(session);
+    MessagesWrite write;
+    write.target = std::move(target.images);
+    write.plan = images::planWrite(before, write.target);
+    return write;
+}
+
+void writeMessages(CardSession& session, const PreparedMessages& prepared,
+                   const images::CardImages& before) {
+    const MessagesWrite write = planMessages(prepared, before);
+    const auto [report, now] = writeAndReadBack(session, write.target, before, "messages");
+    const MessagesSnapshot back = messagesOf(now);
     const std::vector<StoredSms>& expected = prepared.expected;
     for (std::size_t i = 0; i < expected.size() && i < back.stored.size(); ++i) {
         if (expected[i].record != back.stored[i].record ||
@@ -453,7 +567,9 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
         fail(kExitCard, "wrote " + std::to_string(expected.size()) + " messages, the card holds " +
                             std::to_string(back.stored.size()) + ". Restore the backup.");
     }
-    session.save();
+    if (report.anythingWritten()) {
+        session.save();
+    }
 }
 
 CardCopy readCard(CardSession& session, bool phonebook, bool messages) {

@@ -32,6 +32,32 @@ images::CardImages readImages(CardSession& session, images::Parts parts);
 PhonebookSnapshot phonebookOf(const images::CardImages& images);
 PhonebookSnapshot readPhonebook(CardSession& session);
 
+// The link-time model of a plan: every command costs a reader latency, every
+// character 12 etu at the link's rate.
+inline constexpr double kCommandLatencySeconds = 0.015;
+inline constexpr double kEtuPerCharacter = 12.0;
+inline constexpr double kDefaultBaud = 9600.0;
+inline constexpr double kFastestBaud = 111600.0;  // the most the bundled cards' ATR allows
+double planSeconds(const images::WritePlan& plan, double baud);
+// The plan in words: "nothing to write", or the commands to send (updating
+// commands and the read-back), the bytes to write and the estimated time at
+// 9,600 and at 111,600 baud, with the model.
+std::string planText(const images::WritePlan& plan);
+
+// The phone book as the tool writes it: `asked` with the card's own coding
+// of what did not change, the files it makes (slots kept where they can be,
+// see images::phonebookTarget) and what writing them over `before` sends.
+// Fails (exit code 1) when the library's writer would refuse the stream.
+struct PhonebookWrite {
+    EncodedPhonebook encoded;
+    images::CardImages target;
+    images::WritePlan plan;
+};
+PhonebookWrite planPhonebook(CardSession& session, const EncodedPhonebook& asked,
+                             const images::CardImages& before);
+void writePhonebook(CardSession& session, const PhonebookWrite& write,
+                    const images::CardImages& before);
+
 // Writes `encoded` as the card's files: the images the library's writer
 // would make for its stream, with the TON/NPI 91 of its international
 // numbers, sent only where they differ from `before` (the files just read);
@@ -83,8 +109,19 @@ struct PreparedMessages {
     std::vector<StoredSms> expected;  // what the card returns afterwards, in order
 };
 PreparedMessages prepareMessages(CardSession& session, const std::vector<StoredSms>& messages);
-// Writes, then reads back and compares.
-void writeMessages(CardSession& session, const PreparedMessages& prepared);
+// The message stores as the library's WriteSMS leaves them for `prepared`
+// over `before` (the stores just read), and what writing them sends; fails
+// with WriteSMS's result code for a stream it refuses.
+struct MessagesWrite {
+    images::CardImages target;
+    images::WritePlan plan;
+};
+MessagesWrite planMessages(const PreparedMessages& prepared, const images::CardImages& before);
+// Writes only the records and index bytes that differ from `before`, reads
+// back what was written and compares it, then the messages the stores now
+// hold with `prepared.expected`.
+void writeMessages(CardSession& session, const PreparedMessages& prepared,
+                   const images::CardImages& before);
 
 // Everything a backup holds, from one reading of each file.
 struct CardCopy {

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <unordered_map>
 
 #include "phonebook/card_files.h"
+#include "phonebook/element_stream.h"
 #include "phonebook/extended_files.h"
 #include "phonebook/extended_layout.h"
 #include "phonebook/standard_layout.h"
@@ -407,19 +410,605 @@ PhonebookTarget standardTarget(const CardImages& current, ByteView stream, std::
 
 }  // namespace
 
+PhonebookTarget packedPhonebookTarget(const CardImages& current, const PhonebookGeometry& geometry,
+                                      ByteView stream, std::int32_t count,
+                                      const std::vector<bool>& international) {
+    return current.extended ? extendedTarget(current, geometry, stream, international)
+                            : standardTarget(current, stream, count, international);
+}
+
+// ---- Keeping what is there ---------------------------------------------------
+
+namespace {
+
+bool isInternational(std::uint8_t tonNpi) {
+    return ((tonNpi >> 4) & 0x07) == 0x01;  // type of number 001 (GSM 04.08 10.5.4.7)
+}
+
+// The extent of every contact of a stream (its NCD head up to the next one);
+// empty NCD elements, which hold no contact, are left out. Nothing when the
+// stream does not split so.
+std::optional<std::vector<ByteView>> splitContacts(ByteView stream) {
+    using namespace phonebook;
+    std::vector<ByteView> contacts;
+    ElementReader in(stream);
+    while (!in.atEnd() && in.at(tag::kGrp)) {
+        if (!in.valueFits()) {
+            return std::nullopt;
+        }
+        in.skipElement();
+    }
+    while (!in.atEnd()) {
+        if (!in.at(tag::kNcd)) {
+            return std::nullopt;
+        }
+        const std::size_t start = in.position();
+        const bool empty = in.head().allLengthBytesZero();
+        in.skipHead();
+        if (empty) {
+            continue;
+        }
+        while (!in.atEnd() && !in.at(tag::kNcd)) {
+            if (in.headFit() != HeadFit::kWhole || !in.valueFits()) {
+                return std::nullopt;
+            }
+            in.skipElement();
+        }
+        contacts.push_back(stream.subspan(start, in.position() - start));
+    }
+    return contacts;
+}
+
+// The number elements of one contact.
+std::size_t numbersOf(ByteView contact) {
+    using namespace phonebook;
+    ElementReader in(contact);
+    in.skipHead();
+    std::size_t numbers = 0;
+    while (!in.atEnd()) {
+        for (const extended::NumberKind& kind : extended::kNumberKinds) {
+            numbers += in.at(kind.tag) ? 1u : 0u;
+        }
+        in.skipElement();
+    }
+    return numbers;
+}
+
+// Each contact's bytes with one byte per number: whether it is international.
+std::optional<std::vector<Bytes>> contactKeys(ByteView stream,
+                                              const std::vector<bool>& international,
+                                              bool perNumber) {
+    const auto contacts = splitContacts(stream);
+    if (!contacts) {
+        return std::nullopt;
+    }
+    std::vector<Bytes> keys;
+    std::size_t next = 0;
+    for (const ByteView c : *contacts) {
+        Bytes& key = keys.emplace_back(c.begin(), c.end());
+        const std::size_t numbers = perNumber ? numbersOf(c) : 1;
+        for (std::size_t n = 0; n < numbers; ++n, ++next) {
+            key.push_back(next < international.size() && international[next] ? 1 : 0);
+        }
+    }
+    return keys;
+}
+
+// Where the new items go: each one equal to an old item keeps that item's
+// slot (the longest run of equal items in order, so that the card reads them
+// back in the new order); the others take, in order, the slots of the old
+// items between the same kept neighbours, then free slots there.
+struct Placement {
+    std::vector<std::size_t> slot;   // per new item
+    std::vector<bool> kept;          // per new item: its old item is left as it is
+    std::vector<std::size_t> freed;  // slots of old items no new item took
+};
+
+std::optional<Placement> placeKeeping(const std::vector<Bytes>& oldKeys,
+                                      const std::vector<std::size_t>& oldSlots,
+                                      const std::vector<Bytes>& newKeys,
+                                      const std::vector<bool>& freeSlot) {
+    const std::size_t n = oldKeys.size();
+    const std::size_t k = newKeys.size();
+    // The keys as small numbers, so that the table compares integers.
+    std::unordered_map<std::string, std::size_t> ids;
+    const auto idOf = [&](const Bytes& key) {
+        return ids.emplace(std::string(key.begin(), key.end()), ids.size()).first->second;
+    };
+    std::vector<std::size_t> a(n);
+    std::vector<std::size_t> b(k);
+    for (std::size_t i = 0; i < n; ++i) {
+        a[i] = idOf(oldKeys[i]);
+    }
+    for (std::size_t j = 0; j < k; ++j) {
+        b[j] = idOf(newKeys[j]);
+    }
+    std::vector<std::uint16_t> table((n + 1) * (k + 1), 0);
+    const auto at = [&](std::size_t i, std::size_t j) -> std::uint16_t& {
+        return table[i * (k + 1) + j];
+    };
+    for (std::size_t i = n; i-- > 0;) {
+        for (std::size_t j = k; j-- > 0;) {
+            at(i, j) = a[i] == b[j] ? static_cast<std::uint16_t>(at(i + 1, j + 1) + 1)
+                                    : std::max(at(i + 1, j), at(i, j + 1));
+        }
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;  // (old, new)
+    for (std::size_t i = 0, j = 0; i < n && j < k;) {
+        if (a[i] == b[j]) {
+            pairs.emplace_back(i++, j++);
+        } else if (at(i + 1, j) >= at(i, j + 1)) {
+            ++i;
+        } else {
+            ++j;
+        }
+    }
+    Placement placed;
+    placed.slot.assign(k, 0);
+    placed.kept.assign(k, false);
+    std::size_t oldFrom = 0;
+    std::size_t newFrom = 0;
+    std::size_t slotFrom = 0;
+    pairs.emplace_back(n, k);  // the end
+    for (const auto& [oi, nj] : pairs) {
+        const std::size_t slotTo = oi < n ? oldSlots[oi] : freeSlot.size();
+        const auto first = oldSlots.begin() + static_cast<std::ptrdiff_t>(oldFrom);
+        std::vector<std::size_t> chosen(first, oldSlots.begin() + static_cast<std::ptrdiff_t>(oi));
+        const std::size_t wanted = nj - newFrom;
+        // Old items nobody takes free their slots; free slots make up the rest.
+        while (chosen.size() > wanted) {
+            placed.freed.push_back(chosen.back());
+            chosen.pop_back();
+        }
+        for (std::size_t s = slotFrom; s < slotTo && chosen.size() < wanted; ++s) {
+            if (freeSlot[s]) {
+                chosen.push_back(s);
+            }
+        }
+        if (chosen.size() < wanted) {
+            return std::nullopt;
+        }
+        std::sort(chosen.begin(), chosen.end());
+        for (std::size_t j = newFrom; j < nj; ++j) {
+            placed.slot[j] = chosen[j - newFrom];
+        }
+        if (oi < n) {
+            placed.slot[nj] = oldSlots[oi];
+            placed.kept[nj] = true;
+            slotFrom = oldSlots[oi] + 1;
+        }
+        oldFrom = oi + 1;
+        newFrom = nj + 1;
+    }
+    return placed;
+}
+
+// The byte a card leaves in its unused slots: FF when its first free slot is
+// all FF (as phones leave them), else the writer's 00.
+std::uint8_t fillerOf(const Bytes& image, std::size_t slotLength,
+                      const std::vector<bool>& freeSlot) {
+    for (std::size_t s = 0; s < freeSlot.size(); ++s) {
+        if (freeSlot[s]) {
+            const auto first = image.begin() + static_cast<std::ptrdiff_t>(s * slotLength);
+            return std::all_of(first, first + static_cast<std::ptrdiff_t>(slotLength),
+                               [](std::uint8_t b) { return b == kFresh; })
+                       ? kFresh
+                       : 0x00;
+        }
+    }
+    return 0x00;
+}
+
+void fillSlot(Bytes& image, std::size_t slot, std::size_t slotLength, std::uint8_t filler) {
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(slot * slotLength), slotLength, filler);
+}
+
+// The phone book the images hold, as the library's reader builds it, and
+// whether each number is international: what two targets must agree on.
+std::optional<std::pair<Bytes, std::vector<bool>>> readView(const CardImages& current,
+                                                            const CardImages& target,
+                                                            const PhonebookGeometry& geometry) {
+    CardImages merged = current;
+    for (const FileImage& f : target.files) {
+        if (FileImage* m = merged.find(f.file->id)) {
+            *m = f;
+        }
+    }
+    auto read = phonebookFromImages(merged, geometry);
+    if (!read) {
+        return std::nullopt;
+    }
+    std::vector<bool> plus;
+    for (const std::uint8_t t : read.value->tonNpi) {
+        plus.push_back(isInternational(t));
+    }
+    return std::make_pair(std::move(read.value->stream), std::move(plus));
+}
+
+// The contacts of an extended card that stay, where new ones go, and their
+// numbers and ADI entries: built contact by contact with the library's own
+// image builder, then moved to their slots.
+class ExtendedKeeper {
+  public:
+    ExtendedKeeper(const CardImages& current, const PhonebookGeometry& geometry)
+        : current_(current), geometry_(geometry) {}
+
+    std::optional<CardImages> build(const PhonebookTarget& packed, ByteView stream,
+                                    const std::vector<bool>& international) {
+        using namespace phonebook;
+        names_ = current_.present(files::kName.id);
+        numbers_ = current_.present(files::kNumber.id);
+        adi_ = current_.present(files::kAdi.id);
+        const FileImage* adi = adi_;
+        nameLength_ = asSize(geometry_.nameSlotLength);
+        numberLength_ = asSize(geometry_.numberSlotLength);
+        entryLength_ = asSize(geometry_.adiRecordLength);
+        if (names_ == nullptr || numbers_ == nullptr || nameLength_ <= extended::kNameTextOffset ||
+            numberLength_ <= extended::kNumberBcdOffset) {
+            return std::nullopt;
+        }
+        entries_ = geometry_.adiCount == 0 || adi == nullptr
+                       ? 0
+                       : std::min({asSize(geometry_.adiCount), kMaxRecords, adi->recordCount()});
+        if (entries_ > 0 && adi->recordLength != entryLength_) {
+            return std::nullopt;
+        }
+        const std::size_t nameSlots =
+            std::min(asSize(geometry_.nameSlotCount), wholeSlots(names_->data.size(), nameLength_));
+        const std::size_t numberSlots = wholeSlots(numbers_->data.size(), numberLength_);
+        adnEnd_ = std::min(asSize(geometry_.adnCount), numberSlots);
+        otherEnd_ = std::min(asSize(geometry_.numberSlotCount), numberSlots);
+
+        // The card's contacts, by name slot, and the phone book asked for.
+        const auto read = phonebookFromImages(current_, geometry_);
+        if (!read) {
+            return std::nullopt;
+        }
+        std::vector<bool> oldPlus;
+        for (const std::uint8_t t : read.value->tonNpi) {
+            oldPlus.push_back(isInternational(t));
+        }
+        const auto oldKeys = contactKeys(read.value->stream, oldPlus, true);
+        const auto newKeys = contactKeys(stream, international, true);
+        const auto newContacts = splitContacts(stream);
+        if (!oldKeys || !newKeys || !newContacts) {
+            return std::nullopt;
+        }
+        std::vector<std::size_t> oldSlots;
+        std::vector<bool> freeName(nameSlots, false);
+        for (std::size_t m = 0; m < nameSlots; ++m) {
+            freeName[m] = extended::isFreeNameSlot(names_->data.data() + m * nameLength_);
+            if (!freeName[m]) {
+                oldSlots.push_back(m);
+            }
+        }
+        if (oldSlots.size() != oldKeys->size()) {
+            return std::nullopt;
+        }
+        const auto placed = placeKeeping(*oldKeys, oldSlots, *newKeys, freeName);
+        if (!placed) {
+            return std::nullopt;
+        }
+
+        names = names_->data;
+        numbersImage = numbers_->data;
+        adiImage.clear();
+        if (entries_ > 0) {
+            adiImage.assign(adi->data.begin(), adi->data.begin() + static_cast<std::ptrdiff_t>(
+                                                                       entries_ * entryLength_));
+        }
+        // Slots of the contacts that stay are taken; every other slot is free
+        // once the references to rewritten and freed name slots are cleared.
+        std::vector<bool> staying(nameSlots, false);
+        std::vector<bool> rewritten(nameSlots, false);
+        for (std::size_t j = 0; j < placed->slot.size(); ++j) {
+            (placed->kept[j] ? staying : rewritten)[placed->slot[j]] = true;
+        }
+        nameFiller_ = fillerOf(names, nameLength_, freeName);
+        for (const std::size_t m : placed->freed) {
+            fillSlot(names, m, nameLength_, nameFiller_);
+            rewritten[m] = true;  // its numbers and entries go too
+        }
+        const std::size_t numberSlotsUsed = std::max(adnEnd_, otherEnd_);
+        freeNumber_.assign(numberSlotsUsed, true);
+        ownedNumbers_.assign(nameSlots, {});
+        for (std::size_t s = 0; s < numberSlotsUsed; ++s) {
+            const std::size_t owner = readBe16(numbersImage.data() + s * numberLength_);
+            if (owner >= 1 && owner <= nameSlots && staying[owner - 1]) {
+                freeNumber_[s] = false;
+            } else if (owner >= 1 && owner <= nameSlots && rewritten[owner - 1]) {
+                ownedNumbers_[owner - 1].push_back(s);
+            }
+        }
+        freeEntry_.assign(entries_, true);
+        ownedEntries_.assign(nameSlots, {});
+        for (std::size_t e = 0; e < entries_; ++e) {
+            const std::size_t owner = readBe16(adiImage.data() + e * entryLength_);
+            if (owner >= 1 && owner <= nameSlots && staying[owner - 1]) {
+                freeEntry_[e] = false;
+            } else if (owner >= 1 && owner <= nameSlots && rewritten[owner - 1]) {
+                ownedEntries_[owner - 1].push_back(e);
+            }
+        }
+        numberFiller_ = fillerOf(numbersImage, numberLength_, freeNumber_);
+        entryFiller_ = fillerOf(adiImage, entryLength_, freeEntry_);
+        for (std::size_t m = 0; m < nameSlots; ++m) {
+            for (const std::size_t s : ownedNumbers_[m]) {
+                fillSlot(numbersImage, s, numberLength_, numberFiller_);
+            }
+            for (const std::size_t e : ownedEntries_[m]) {
+                fillSlot(adiImage, e, entryLength_, entryFiller_);
+            }
+        }
+
+        // One contact at a time through the library's builder.
+        single_.names.assign(nameLength_, 0x00);
+        single_.numbers.assign(numbers_->data.size(), 0x00);
+        single_.adi.assign(entries_ * entryLength_, 0x00);
+        std::size_t firstNumber = 0;
+        for (std::size_t j = 0; j < placed->slot.size(); ++j) {
+            const ByteView contact = (*newContacts)[j];
+            const std::size_t count = numbersOf(contact);
+            if (!placed->kept[j] &&
+                !place(contact, placed->slot[j], international, firstNumber, count)) {
+                return std::nullopt;
+            }
+            firstNumber += count;
+        }
+
+        CardImages target;
+        target.extended = true;
+        target.phonebookDirectory = current_.phonebookDirectory;
+        for (const FileImage& f : packed.images.files) {
+            FileImage made = f;
+            if (f.file->id == files::kName.id) {
+                made.data = names;
+            } else if (f.file->id == files::kNumber.id) {
+                made.data = numbersImage;
+            } else if (f.file->id == files::kAdi.id) {
+                std::copy(adiImage.begin(), adiImage.end(), made.data.begin());
+            }
+            target.files.push_back(std::move(made));
+        }
+        return target;
+    }
+
+  private:
+    // The byte after a slot's content: the one the slot's last byte held on
+    // the card when that is a filler (00 or FF), so that a rewritten slot
+    // ends as it did.
+    static std::uint8_t padding(const std::uint8_t* slot, std::size_t length, std::uint8_t filler) {
+        const std::uint8_t last = slot[length - 1];
+        return last == 0x00 || last == kFresh ? last : filler;
+    }
+
+    // The slots of `owned` first, then free ones below `end` from `from`, in
+    // slot order: `wanted` of them, or nothing.
+    static std::optional<std::vector<std::size_t>> pick(const std::vector<std::size_t>& owned,
+                                                        std::vector<bool>& freeSlots,
+                                                        std::size_t from, std::size_t end,
+                                                        std::size_t wanted) {
+        std::vector<std::size_t> chosen;
+        for (const std::size_t s : owned) {
+            if (chosen.size() < wanted && s >= from && s < end && freeSlots[s]) {
+                chosen.push_back(s);
+            }
+        }
+        for (std::size_t s = from; s < end && chosen.size() < wanted; ++s) {
+            if (freeSlots[s] && std::find(chosen.begin(), chosen.end(), s) == chosen.end()) {
+                chosen.push_back(s);
+            }
+        }
+        if (chosen.size() < wanted) {
+            return std::nullopt;
+        }
+        std::sort(chosen.begin(), chosen.end());
+        for (const std::size_t s : chosen) {
+            freeSlots[s] = false;
+        }
+        return chosen;
+    }
+
+    bool place(ByteView contact, std::size_t m, const std::vector<bool>& international,
+               std::size_t firstNumber, std::size_t count) {
+        using namespace phonebook;
+        std::vector<std::size_t> slots;
+        if (BuildPhonebookImages(contact, geometry_, single_, &slots) != result::kOk ||
+            slots.size() != count) {
+            return false;
+        }
+        // What the reader reads of each slot comes from the builder; the
+        // bytes it never reads (a name slot's unused bytes 2 and 3, what
+        // follows a name, a number or a text) keep the card's filler.
+        std::uint8_t* name = names.data() + m * nameLength_;
+        const std::size_t nameEnd =
+            std::min(nameLength_,
+                     extended::kNameTextOffset + (single_.names[1] & extended::kNameLengthMask));
+        name[0] = single_.names[0];
+        name[1] = single_.names[1];
+        std::copy(single_.names.begin() + extended::kNameTextOffset,
+                  single_.names.begin() + static_cast<std::ptrdiff_t>(nameEnd),
+                  name + extended::kNameTextOffset);
+        std::fill(name + nameEnd, name + nameLength_,
+                  padding(names_->data.data() + m * nameLength_, nameLength_, nameFiller_));
+        std::fill(single_.names.begin(), single_.names.end(), 0x00);
+        const auto index = static_cast<std::uint16_t>(m + 1);
+        std::vector<std::size_t> adn;
+        std::vector<std::size_t> other;
+        for (const std::size_t s : slots) {
+            (s < asSize(geometry_.adnCount) ? adn : other).push_back(s);
+        }
+        const auto adnTo = pick(ownedNumbers_[m], freeNumber_, 0, adnEnd_, adn.size());
+        const auto otherTo = pick(ownedNumbers_[m], freeNumber_, asSize(geometry_.adnCount),
+                                  otherEnd_, other.size());
+        if (!adnTo || !otherTo) {
+            return false;
+        }
+        const auto move = [&](std::size_t from, std::size_t to) {
+            const auto src =
+                single_.numbers.begin() + static_cast<std::ptrdiff_t>(from * numberLength_);
+            std::uint8_t* dst = numbersImage.data() + to * numberLength_;
+            const std::size_t bcd = src[extended::kNumberTypeByte] & extended::kNumberLengthMask;
+            const std::size_t end =
+                std::min(numberLength_, extended::kNumberBcdOffset + (bcd > 0 ? bcd - 1 : 0));
+            const std::uint8_t pad =
+                padding(numbers_->data.data() + to * numberLength_, numberLength_, numberFiller_);
+            std::copy_n(src, end, dst);
+            std::fill(dst + end, dst + numberLength_, pad);
+            std::fill_n(src, numberLength_, 0x00);
+            writeBe16(dst, index);
+            return dst;
+        };
+        for (std::size_t i = 0; i < adn.size(); ++i) {
+            move(adn[i], (*adnTo)[i]);
+        }
+        for (std::size_t i = 0; i < other.size(); ++i) {
+            move(other[i], (*otherTo)[i]);
+        }
+        // The TON of each number, in stream order, follows it to its slot.
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            const bool inAdn = slots[i] < asSize(geometry_.adnCount);
+            const auto& from = inAdn ? adn : other;
+            const auto& to = inAdn ? *adnTo : *otherTo;
+            const std::size_t at = to[static_cast<std::size_t>(
+                std::find(from.begin(), from.end(), slots[i]) - from.begin())];
+            if (firstNumber + i < international.size() && international[firstNumber + i]) {
+                numbersImage[at * numberLength_ + extended::kNumberTonNpiByte] = 0x91;
+            }
+        }
+        // The contact's ADI entries: the leading entries of the single image.
+        std::size_t made = 0;
+        while (made < entries_ && readBe16(single_.adi.data() + made * entryLength_) == 1) {
+            ++made;
+        }
+        const auto entriesTo = pick(ownedEntries_[m], freeEntry_, 0, entries_, made);
+        if (!entriesTo) {
+            return false;
+        }
+        for (std::size_t e = 0; e < made; ++e) {
+            const auto src = single_.adi.begin() + static_cast<std::ptrdiff_t>(e * entryLength_);
+            std::uint8_t* dst = adiImage.data() + (*entriesTo)[e] * entryLength_;
+            const std::size_t end =
+                std::min(entryLength_, extended::kAdiTextOffset + (src[extended::kAdiHeadByte] &
+                                                                   extended::kAdiLengthMask));
+            const std::uint8_t pad = padding(adi_->data.data() + (*entriesTo)[e] * entryLength_,
+                                             entryLength_, entryFiller_);
+            std::copy_n(src, end, dst);
+            std::fill(dst + end, dst + entryLength_, pad);
+            std::fill_n(src, entryLength_, 0x00);
+            writeBe16(dst, index);
+        }
+        return true;
+    }
+
+    const CardImages& current_;
+    const PhonebookGeometry& geometry_;
+    const FileImage* names_ = nullptr;
+    const FileImage* numbers_ = nullptr;
+    const FileImage* adi_ = nullptr;
+    std::size_t nameLength_ = 0;
+    std::size_t numberLength_ = 0;
+    std::size_t entryLength_ = 0;
+    std::size_t entries_ = 0;
+    std::size_t adnEnd_ = 0;
+    std::size_t otherEnd_ = 0;
+    std::uint8_t nameFiller_ = 0;
+    std::uint8_t numberFiller_ = 0;
+    std::uint8_t entryFiller_ = 0;
+    std::vector<bool> freeNumber_;
+    std::vector<bool> freeEntry_;
+    std::vector<std::vector<std::size_t>> ownedNumbers_;
+    std::vector<std::vector<std::size_t>> ownedEntries_;
+    phonebook::ExtendedImages single_;
+    Bytes names;
+    Bytes numbersImage;
+    Bytes adiImage;
+};
+
+// EF_ADN with the records that did not change left where they are, new
+// contacts in free records (the last record stays free, as the writer leaves
+// it) and freed records cleared to FF.
+std::optional<CardImages> keptStandardTarget(const CardImages& current,
+                                             const PhonebookTarget& packed, std::size_t count) {
+    const FileImage* adn = current.present(files::kAdn.id);
+    const FileImage* made = packed.images.present(files::kAdn.id);
+    if (adn == nullptr || made == nullptr || !adn->sameShape(*made)) {
+        return std::nullopt;
+    }
+    std::vector<std::size_t> oldRecords;
+    Bytes ignored;
+    phonebook::BuildStandardContactsFromRecords(adn->data, adn->recordLength, ignored, &oldRecords);
+    std::vector<Bytes> oldKeys;
+    for (const std::size_t r : oldRecords) {
+        oldKeys.emplace_back(adn->record(r).begin(), adn->record(r).end());
+    }
+    std::vector<Bytes> newKeys;
+    for (std::size_t r = 0; r < std::min(count, made->recordCount()); ++r) {
+        newKeys.emplace_back(made->record(r).begin(), made->record(r).end());
+    }
+    std::vector<bool> freeRecord(adn->recordCount(), true);
+    for (const std::size_t r : oldRecords) {
+        freeRecord[r] = false;
+    }
+    if (!freeRecord.empty()) {
+        freeRecord.back() = false;
+    }
+    const auto placed = placeKeeping(oldKeys, oldRecords, newKeys, freeRecord);
+    if (!placed) {
+        return std::nullopt;
+    }
+    FileImage kept = *adn;
+    const std::size_t length = adn->recordLength;
+    for (const std::size_t r : placed->freed) {
+        fillSlot(kept.data, r, length, kFresh);
+    }
+    for (std::size_t j = 0; j < newKeys.size(); ++j) {
+        if (!placed->kept[j]) {
+            std::copy(newKeys[j].begin(), newKeys[j].end(),
+                      kept.data.begin() + static_cast<std::ptrdiff_t>(placed->slot[j] * length));
+        }
+    }
+    CardImages target;
+    target.phonebookDirectory = current.phonebookDirectory;
+    target.files.push_back(std::move(kept));
+    return target;
+}
+
+}  // namespace
+
 PhonebookTarget phonebookTarget(const CardImages& current, const PhonebookGeometry& geometry,
                                 ByteView stream, std::int32_t count,
                                 const std::vector<bool>& international) {
-    return current.extended ? extendedTarget(current, geometry, stream, international)
-                            : standardTarget(current, stream, count, international);
+    PhonebookTarget packed = packedPhonebookTarget(current, geometry, stream, count, international);
+    if (packed.refusal != result::kOk) {
+        return packed;
+    }
+    std::optional<CardImages> kept;
+    if (current.extended) {
+        kept = ExtendedKeeper(current, geometry).build(packed, stream, international);
+    } else if (const auto contacts = splitContacts(stream)) {
+        kept = keptStandardTarget(current, packed, contacts->size());
+    }
+    // The slots kept only when the card then reads back exactly the phone
+    // book the packed files hold.
+    if (kept) {
+        const auto want = readView(current, packed.images, geometry);
+        const auto got = readView(current, *kept, geometry);
+        if (want && got && *want == *got) {
+            packed.images = std::move(*kept);
+            packed.slotsKept = true;
+        }
+    }
+    return packed;
 }
 
 // ---- Writing -----------------------------------------------------------------
 
 namespace {
 
-// The 255-byte pieces of a transparent file, or the records of a linear
-// fixed one, that differ.
+// The records of a linear fixed file that differ; of a transparent file,
+// within each 255-byte piece, the run from its first differing byte to its
+// last.
 struct Unit {
     std::size_t offset;
     std::size_t length;
@@ -434,11 +1023,23 @@ std::vector<Unit> differingUnits(const FileImage& current, const FileImage& targ
     }
     for (std::size_t offset = 0; offset < target.data.size(); offset += step) {
         const std::size_t length = std::min(step, target.data.size() - offset);
-        if (!std::equal(target.data.begin() + static_cast<std::ptrdiff_t>(offset),
-                        target.data.begin() + static_cast<std::ptrdiff_t>(offset + length),
-                        current.data.begin() + static_cast<std::ptrdiff_t>(offset))) {
-            units.push_back({offset, length});
+        std::size_t first = offset;
+        std::size_t end = offset + length;
+        while (first < end && target.data[first] == current.data[first]) {
+            ++first;
         }
+        if (first == end) {
+            continue;
+        }
+        if (target.linearFixed()) {
+            units.push_back({offset, length});  // a record is written whole
+            continue;
+        }
+        // Of a piece, only the bytes from its first difference to its last.
+        while (target.data[end - 1] == current.data[end - 1]) {
+            --end;
+        }
+        units.push_back({first, end - first});
     }
     return units;
 }
@@ -455,6 +1056,32 @@ Differences countDifferences(const CardImages& current, const CardImages& target
         (t.linearFixed() ? d.records : d.pieces) += differingUnits(*c, t).size();
     }
     return d;
+}
+
+WritePlan planWrite(const CardImages& current, const CardImages& target) {
+    // T=0: a 5-byte header, a procedure byte, the data, SW1 SW2.
+    constexpr std::size_t kCommandCharacters = 5 + 1 + 2;
+    constexpr std::size_t kFileIdLength = 2;
+    WritePlan plan;
+    for (const FileImage& t : target.files) {
+        const FileImage* c = current.find(t.file->id);
+        if (!t.present || c == nullptr || !c->sameShape(t)) {
+            continue;
+        }
+        const std::vector<Unit> units = differingUnits(*c, t);
+        if (units.empty()) {
+            continue;
+        }
+        const std::size_t steps = channel::selectionSteps(*t.file, target.phonebookDirectory);
+        plan.selections += 2 * steps;  // once to write, once to read back
+        plan.linkCharacters += 2 * steps * (kCommandCharacters + kFileIdLength);
+        for (const Unit& u : units) {
+            (t.linearFixed() ? plan.records : plan.pieces) += 1;
+            plan.bytes += u.length;
+            plan.linkCharacters += 2 * (kCommandCharacters + u.length);
+        }
+    }
+    return plan;
 }
 
 WriteReport writeDifferences(CardChannel& channel, const CardImages& current,
@@ -675,6 +1302,38 @@ Result<Bytes> messageStreamOf(const CardImages& images) {
         }
     }
     return Result<Bytes>::ok(sms::encodeMessageStream(records));
+}
+
+MessageTarget messageTarget(const CardImages& current, ByteView stream, std::int32_t count) {
+    const auto storeOf = [&](std::uint16_t id) {
+        sms::StoreImage store;
+        if (const FileImage* f = current.present(id)) {
+            store.present = true;
+            store.size = f->size;
+            store.recordLength = f->recordLength;
+            store.data = f->data;
+        }
+        return store;
+    };
+    sms::StoreImages stores{storeOf(fileId::kSms), storeOf(fileId::kExtraMessages),
+                            storeOf(fileId::kExtraMessageIndex)};
+    MessageTarget target;
+    target.refusal = sms::writeMessageImages(stores, count, stream);
+    if (target.refusal != result::kOk) {
+        return target;
+    }
+    target.images.extended = current.extended;
+    target.images.phonebookDirectory = current.phonebookDirectory;
+    for (const auto& [file, store] :
+         {std::pair{&files::kSms, &stores.sms}, std::pair{&files::kExtraMessages, &stores.extra},
+          std::pair{&files::kExtraMessageIndex, &stores.index}}) {
+        FileImage made = copyOf(current, *file);
+        if (made.present) {
+            made.data = store->data;
+        }
+        target.images.files.push_back(std::move(made));
+    }
+    return target;
 }
 
 std::vector<FreeRecord> freeMessageRecords(const CardImages& images) {

@@ -122,7 +122,18 @@ Result<PhonebookRead> phonebookFromImages(const CardImages& images,
 struct PhonebookTarget {
     std::int32_t refusal = 0;  // 0, or the result code WriteZRN gives the stream
     CardImages images;         // the phone-book files only
+    bool slotsKept = false;    // made by phonebookTarget keeping the card's slots
 };
+PhonebookTarget packedPhonebookTarget(const CardImages& current, const PhonebookGeometry& geometry,
+                                      ByteView stream, std::int32_t count,
+                                      const std::vector<bool>& international);
+
+// The files the tool writes for `stream`: contacts that did not change keep
+// their name slots, number slots and ADI entries (standard layout: their
+// records), new ones take free slots, unused slots keep the card's filler.
+// The same refusals as packedPhonebookTarget; its packed files whenever the
+// kept ones would not read back as exactly the same phone book (or there is
+// no room between the contacts that stay).
 PhonebookTarget phonebookTarget(const CardImages& current, const PhonebookGeometry& geometry,
                                 ByteView stream, std::int32_t count,
                                 const std::vector<bool>& international);
@@ -152,9 +163,29 @@ struct Differences {
 };
 Differences countDifferences(const CardImages& current, const CardImages& target);
 
-// Writes the records and 255-byte pieces of `target` that differ from
-// `current` (files absent from `current`, or of another shape, are refused
-// before anything is written). Files are taken in the order of `target`.
+// What a write of `target` over `current` sends: the updating commands
+// (records and 255-byte pieces that differ), the selections before them and
+// before the read-back, and the read-back of every unit written; the
+// characters these put on a T=0 link (5-byte header, one procedure byte,
+// the data, SW1 SW2; a selection carries 2 bytes of data).
+struct WritePlan {
+    std::size_t records = 0;
+    std::size_t pieces = 0;
+    std::size_t bytes = 0;       // data bytes of the updating commands
+    std::size_t selections = 0;  // SELECT commands, for the write and the read-back
+    std::size_t linkCharacters = 0;
+
+    std::size_t updates() const { return records + pieces; }
+    std::size_t commands() const { return selections + 2 * updates(); }
+    bool nothingToWrite() const { return updates() == 0; }
+};
+WritePlan planWrite(const CardImages& current, const CardImages& target);
+
+// Writes the records of `target` that differ from `current`, and of its
+// transparent files, within each 255-byte piece, the bytes from the first
+// that differs to the last (files absent from `current`, or of another
+// shape, are refused before anything is written). Files are taken in the
+// order of `target`.
 WriteReport writeDifferences(channel::CardChannel& channel, const CardImages& current,
                              const CardImages& target);
 
@@ -191,6 +222,16 @@ ReadBack readBackWritten(const CardImages& target, const WriteReport& report);
 // then the extra file's records its index marks 2 or 3 (all of them without
 // an index), then those it marks 1; free records left out.
 Result<Bytes> messageStreamOf(const CardImages& images);
+
+// The message stores as the library's WriteSMS would leave them after
+// storing `stream` (`count` elements) over `current`: EF_SMS, the extra
+// message file and its index (the files it does not touch as they are).
+// `refusal` is WriteSMS's result code for a stream it refuses, else 0.
+struct MessageTarget {
+    std::int32_t refusal = 0;
+    CardImages images;  // the message stores only
+};
+MessageTarget messageTarget(const CardImages& current, ByteView stream, std::int32_t count);
 
 // A free record (status 00) of a message store, by its place.
 struct FreeRecord {

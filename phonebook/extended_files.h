@@ -24,6 +24,16 @@ constexpr std::uint8_t kNameUcs2Flag = 0x20;
 constexpr std::uint8_t kFreeNameByte = 0xFF;
 constexpr std::uint8_t kPlaceholderName = 0x20;  // one space: a contact without a name
 
+// A name slot that holds no contact: length byte FF (never written) or a
+// zero name length.
+constexpr bool isFreeNameSlot(const std::uint8_t* slot) {
+    return slot[1] == kFreeNameByte || (slot[1] & kNameLengthMask) == 0;
+}
+
+// Number slots and ADI entries name their contact (its name slot, from 1)
+// big-endian in their first two bytes.
+constexpr std::size_t kContactIndexLength = 2;
+
 // Number slot: contact index (big-endian), type code (bits 5-7) and BCD byte
 // count plus one (bits 0-4), TON/NPI, the BCD bytes from byte 4.
 constexpr std::size_t kNumberTypeByte = 2;

@@ -150,9 +150,7 @@ class ContactBuilder {
         return images_.names.data() + (m - 1) * nameSlotLength_;
     }
 
-    static bool isFree(const std::uint8_t* slot) {
-        return slot[1] == kFreeNameByte || (slot[1] & kNameLengthMask) == 0;
-    }
+    static bool isFree(const std::uint8_t* slot) { return isFreeNameSlot(slot); }
 
     void appendContact(std::size_t m, const std::uint8_t* slot) {
         const std::size_t head = out_.openElement(tag::kNcd);

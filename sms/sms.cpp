@@ -32,6 +32,14 @@ std::int32_t writeMessages(channel::CardChannel& channel, std::int32_t count, st
     return translateOutcome(codec.WriteMessages(count, length, stream, channel));
 }
 
+std::int32_t writeMessageImages(StoreImages& images, std::int32_t count, ByteView stream) {
+    if (count < 0) {
+        return translateOutcome(outcome::kBadStream);
+    }
+    SmsCodec codec;
+    return translateOutcome(codec.WriteMessageImages(count, stream, images));
+}
+
 std::int32_t readMessageRecords(channel::CardChannel& channel,
                                 std::vector<MessageRecord>& messages) {
     Bytes buffer(kMaxStoredMessages * kElementLength);

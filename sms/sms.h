@@ -46,6 +46,24 @@ std::int32_t readMessages(channel::CardChannel& channel, std::int32_t& count, st
 std::int32_t writeMessages(channel::CardChannel& channel, std::int32_t count, std::int32_t length,
                            const std::uint8_t* stream);
 
+// A message store as a tool read it: its selection response's size and
+// record length, and its bytes (records one after the other).
+struct StoreImage {
+    bool present = false;
+    std::uint16_t size = 0;
+    std::uint8_t recordLength = 0;
+    Bytes data;
+};
+struct StoreImages {
+    StoreImage sms;    // EF_SMS
+    StoreImage extra;  // the extra message file
+    StoreImage index;  // its index
+};
+// WriteSMS's checks and records applied to `images` instead of a card: on 0
+// they hold what WriteSMS would leave on a card that holds them; otherwise
+// the result code WriteSMS gives, and `images` may be partly changed.
+std::int32_t writeMessageImages(StoreImages& images, std::int32_t count, ByteView stream);
+
 // The same steps without a host buffer, for tools. Reading fills `messages`
 // in stream order (EF_SMS, then LMS, then EMS) only when the result is 0.
 std::int32_t readMessageRecords(channel::CardChannel& channel,

@@ -90,6 +90,9 @@ class SmsCodec {
     // EMS records and rewrites the index.
     int WriteMessages(std::int32_t count, std::int32_t length, const std::uint8_t* stream,
                       channel::CardChannel& channel);
+    // The same checks and records over the stores' images: what
+    // WriteMessages leaves on a card that holds them, nothing sent.
+    int WriteMessageImages(std::int32_t count, ByteView stream, StoreImages& images);
 
   private:
     // Appends one complete element for `record`.

@@ -116,8 +116,71 @@ struct StoreCheck {
     std::uint32_t extraRecords = 0;  // extra records a message can go to
 };
 
+// The stores as the card answers for them, asked in the checks' order.
+class CardStores {
+  public:
+    explicit CardStores(channel::CardChannel& channel) : channel_(channel) {}
+
+    channel::PathSelection selectIndex() {
+        return channel::SelectPath(channel_, channel::files::kExtraMessageIndex, 0,
+                                   indexResponseLength_);
+    }
+    std::optional<std::size_t> indexSize() {
+        const auto index =
+            channel::FetchFileInfo(channel_, indexResponseLength_, InfoNeeded::kFileSize);
+        return index ? std::optional<std::size_t>(index->fileSize) : std::nullopt;
+    }
+    channel::PathSelection selectExtra() {
+        std::uint8_t responseLength = 0;
+        return channel::SelectPath(channel_, channel::files::kExtraMessages, 0, responseLength);
+    }
+    std::optional<channel::FileInfo> describeSms() {
+        return channel::DescribeFile(channel_, channel::files::kSms).info;
+    }
+    channel::FileDescription describeExtra() {
+        return channel::DescribeFile(channel_, channel::files::kExtraMessages);
+    }
+
+  private:
+    channel::CardChannel& channel_;
+    std::uint8_t indexResponseLength_ = 0;
+};
+
+// The same answers from the stores' images: a store that is not there is
+// "not found", every other one selects and describes itself.
+class ImageStores {
+  public:
+    explicit ImageStores(const StoreImages& images) : images_(images) {}
+
+    static channel::PathSelection selection(const StoreImage& image) {
+        channel::PathSelection s;
+        if (!image.present) {
+            s.ok = false;
+            s.failure = channel::Status::fromCard({0x94, 0x04});
+        }
+        return s;
+    }
+    static std::optional<channel::FileInfo> info(const StoreImage& image) {
+        if (!image.present) {
+            return std::nullopt;
+        }
+        return channel::FileInfo{image.size, image.recordLength};
+    }
+    channel::PathSelection selectIndex() { return selection(images_.index); }
+    std::optional<std::size_t> indexSize() { return images_.index.size; }
+    channel::PathSelection selectExtra() { return selection(images_.extra); }
+    std::optional<channel::FileInfo> describeSms() { return info(images_.sms); }
+    channel::FileDescription describeExtra() {
+        return {selection(images_.extra), info(images_.extra)};
+    }
+
+  private:
+    const StoreImages& images_;
+};
+
 // The checks, in their order; nothing is written by any of them.
-StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
+template <typename Stores>
+StoreCheck checkStores(Stores& stores, const HeadCounts& heads) {
     StoreCheck check;
     const auto refuse = [&check](int code) {
         check.outcome = code;
@@ -127,9 +190,7 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     // a record without an index byte could be written but never read again.
     // Only a card that says a store is not there lacks it: any other failure
     // of these selections is a card failure, before anything is written.
-    std::uint8_t indexResponseLength = 0;
-    const channel::PathSelection indexSelected =
-        channel::SelectPath(channel, channel::files::kExtraMessageIndex, 0, indexResponseLength);
+    const channel::PathSelection indexSelected = stores.selectIndex();
     if (!indexSelected && !indexSelected.notFound()) {
         return refuse(outcome::kResponseFailed);
     }
@@ -139,16 +200,12 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     }
     std::optional<std::size_t> indexSize;
     if (check.hasIndex && heads.extra() > 0) {
-        const auto index =
-            channel::FetchFileInfo(channel, indexResponseLength, InfoNeeded::kFileSize);
-        if (!index) {
+        indexSize = stores.indexSize();
+        if (!indexSize) {
             return refuse(outcome::kResponseFailed);
         }
-        indexSize = index->fileSize;
     }
-    std::uint8_t extraResponseLength = 0;
-    const channel::PathSelection extraSelected =
-        channel::SelectPath(channel, channel::files::kExtraMessages, 0, extraResponseLength);
+    const channel::PathSelection extraSelected = stores.selectExtra();
     if (!extraSelected && !extraSelected.notFound()) {
         return refuse(outcome::kResponseFailed);
     }
@@ -156,7 +213,7 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     if (!hasExtraFile && heads.lms > 0) {
         return refuse(outcome::kNoRoom);
     }
-    const auto messageFile = channel::DescribeFile(channel, channel::files::kSms).info;
+    const auto messageFile = stores.describeSms();
     if (!messageFile) {
         return refuse(outcome::kResponseFailed);
     }
@@ -166,8 +223,7 @@ StoreCheck checkStores(channel::CardChannel& channel, const HeadCounts& heads) {
     if (heads.cms > store::addressableRecords(*messageFile)) {
         return refuse(outcome::kNoRoom);
     }
-    const channel::FileDescription extraFile =
-        channel::DescribeFile(channel, channel::files::kExtraMessages);
+    const channel::FileDescription extraFile = stores.describeExtra();
     if (!extraFile.path) {
         if (heads.extra() > 0) {
             return refuse(hasExtraFile ? outcome::kExtraFileLost : outcome::kNoRoom);
@@ -241,7 +297,8 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
     if (!storesOnlyHexText(data, count)) {
         return outcome::kBadStream;
     }
-    const StoreCheck check = checkStores(channel, heads);
+    CardStores stores(channel);
+    const StoreCheck check = checkStores(stores, heads);
     if (check.outcome != outcome::kOk) {
         return check.outcome;
     }
@@ -304,6 +361,60 @@ int SmsCodec::WriteMessages(std::int32_t count, std::int32_t length, const std::
     if (!channel.updateTransparent(index.data(), index.size())) {
         return outcome::kWriteFailed;
     }
+    return outcome::kOk;
+}
+
+int SmsCodec::WriteMessageImages(std::int32_t count, ByteView data, StoreImages& images) {
+    const HeadCounts heads = countHeads(data);
+    if (!storesOnlyHexText(data, count)) {
+        return outcome::kBadStream;
+    }
+    ImageStores stores(images);
+    const StoreCheck check = checkStores(stores, heads);
+    if (check.outcome != outcome::kOk) {
+        return check.outcome;
+    }
+    // The records WriteMessages would update, in the same order.
+    ElementDecoder decoder;
+    const auto place = [&](StoreImage& image, MessageKind kind, std::uint32_t& next) {
+        return walkElements(data, count, kind, [&](ByteView element) {
+            const std::size_t offset = static_cast<std::size_t>(next) * image.recordLength;
+            if (next >= kMaxAddressableRecords || image.recordLength != kRecordLength ||
+                offset + kRecordLength > image.data.size()) {
+                return outcome::kWriteFailed;
+            }
+            std::memcpy(image.data.data() + offset, decoder.decode(element), kRecordLength);
+            ++next;
+            return outcome::kOk;
+        });
+    };
+    std::uint32_t nextMessageRecord = 0;
+    if (const int result = place(images.sms, MessageKind::kCms, nextMessageRecord);
+        result != outcome::kOk) {
+        return result;
+    }
+    if (heads.extra() == 0) {
+        return outcome::kOk;  // the extra message file and its index stay as they are
+    }
+    std::uint32_t nextExtraRecord = 0;
+    if (const int result = place(images.extra, MessageKind::kLms, nextExtraRecord);
+        result != outcome::kOk) {
+        return result;
+    }
+    const std::uint32_t lmsWritten = nextExtraRecord;
+    if (!check.hasIndex) {
+        return outcome::kOk;
+    }
+    if (const int result = place(images.extra, MessageKind::kEms, nextExtraRecord);
+        result != outcome::kOk) {
+        return result;
+    }
+    if (images.index.data.size() < check.indexLength) {
+        return outcome::kWriteFailed;
+    }
+    Bytes index(check.indexLength);
+    markIndex(index, lmsWritten, nextExtraRecord);
+    std::copy(index.begin(), index.end(), images.index.data.begin());
     return outcome::kOk;
 }
 

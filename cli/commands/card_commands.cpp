@@ -8,8 +8,8 @@
 #include "cli/commands/support.h"
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
-#include "cli/text/terminal.h"
 #include "cli/image_json.h"
+#include "cli/text/terminal.h"
 #include "results/result_codes.h"
 #include "sim/card_image.h"
 
@@ -301,7 +301,8 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
             std::cout << "Dry run: nothing is written. This card has the backup's layout and "
                          "geometry: its files would be written back byte for byte, "
                       << d.records << " record(s) and " << d.pieces
-                      << " piece(s) of at most 255 bytes differ.\n";
+                      << " piece(s) of at most 255 bytes differ.\n"
+                      << planText(images::planWrite(before.images, *plan.target));
             return kExitOk;
         }
         std::cerr << "this card has the backup's layout and geometry: its files are written back "
@@ -345,10 +346,13 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
     }
     if (options.dryRun) {
         if (encoded) {
-            std::cout << dryRunText(*encoded, *session);
+            std::cout << dryRunText(*encoded, *session)
+                      << planText(planPhonebook(*session, *encoded, before.images).plan);
         }
         if (messages) {
-            std::cout << "Messages the card would hold:\n" << messagesText(messages->expected);
+            std::cout << "Messages the card would hold:\n"
+                      << messagesText(messages->expected)
+                      << planText(planMessages(*messages, before.images).plan);
         }
         return kExitOk;
     }
@@ -360,7 +364,7 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
         writeEncodedPhonebook(*session, *encoded, before.images);
     }
     if (messages) {
-        writeMessages(*session, *messages);
+        writeMessages(*session, *messages, before.images);
         std::cerr << "restored " << messages->expected.size()
                   << " message(s); read back and verified\n";
     }

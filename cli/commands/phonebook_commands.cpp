@@ -112,13 +112,18 @@ void checkIssues(const EncodedPhonebook& encoded, const ImportOptions& options) 
     }
 }
 
-CardCopy backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,
-                           bool messages) {
-    CardCopy copy = readCard(session, phonebook, messages);
+void saveBackupBeforeWrite(CardSession& session, const ImportOptions& options,
+                           const CardCopy& copy) {
     if (!options.noBackup) {
         const std::string path = saveBackup(session, options.backup, copy);
         std::cerr << "backup of the card written to " << path << "\n";
     }
+}
+
+CardCopy backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,
+                           bool messages) {
+    CardCopy copy = readCard(session, phonebook, messages);
+    saveBackupBeforeWrite(session, options, copy);
     return copy;
 }
 
@@ -192,12 +197,20 @@ int phonebookImport(const GlobalOptions& global, const ImportOptions& options) {
     }
     encoded.issues.insert(encoded.issues.begin(), fileLosses.begin(), fileLosses.end());
     checkIssues(encoded, options);
+    // The card as it is: what only the differences are written over.
+    const CardCopy before = readCard(*session, true, false);
+    const PhonebookWrite write = planPhonebook(*session, encoded, before.images);
     if (options.dryRun) {
-        std::cout << dryRunText(encoded, *session);
+        std::cout << dryRunText(encoded, *session) << planText(write.plan);
         return kExitOk;
     }
-    const CardCopy before = backupBeforeWrite(*session, options, true, false);
-    writeEncodedPhonebook(*session, encoded, before.images);
+    if (write.plan.nothingToWrite()) {
+        std::cerr << "nothing to write: the card already holds this phone book; the card and "
+                     "its backups were left alone\n";
+        return kExitOk;
+    }
+    saveBackupBeforeWrite(*session, options, before);
+    writePhonebook(*session, write, before.images);
     return kExitOk;
 }
 

@@ -98,14 +98,22 @@ int smsImport(const GlobalOptions& global, const ImportOptions& options) {
     const std::vector<StoredSms> records = parseMessagesFile(format, content, options.file);
     auto session = CardSession::open(global.session);
     const PreparedMessages prepared = prepareMessages(*session, records);
+    const CardCopy before = readCard(*session, false, true);
+    const MessagesWrite write = planMessages(prepared, before.images);
     if (options.dryRun) {
         std::cout << "Dry run: nothing is written. The card would hold:\n"
-                  << messagesText(prepared.expected);
+                  << messagesText(prepared.expected) << planText(write.plan);
         return kExitOk;
     }
-    backupBeforeWrite(*session, options, false, true);
-    writeMessages(*session, prepared);
-    std::cerr << "wrote " << prepared.expected.size() << " message(s); read back and verified\n";
+    if (write.plan.nothingToWrite()) {
+        std::cerr << "nothing to write: the card already holds these " << prepared.expected.size()
+                  << " message(s); the card and its backups were left alone\n";
+        return kExitOk;
+    }
+    saveBackupBeforeWrite(*session, options, before);
+    writeMessages(*session, prepared, before.images);
+    std::cerr << "wrote " << prepared.expected.size() << " message(s) (" << write.plan.updates()
+              << " record(s) and piece(s) changed); read back and verified\n";
     return kExitOk;
 }
 

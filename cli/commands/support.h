@@ -22,6 +22,9 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
 void reportIssues(const std::vector<Issue>& issues);
 // Reports the issues; fails when something is refused, or lost without --allow-loss.
 void checkIssues(const EncodedPhonebook& encoded, const ImportOptions& options);
+// Saves `copy` as the backup the options ask for (none with --no-backup).
+void saveBackupBeforeWrite(CardSession& session, const ImportOptions& options,
+                           const CardCopy& copy);
 // Reads the card whole (a failure stops the write, --no-backup or not) and,
 // unless --no-backup, saves it as a backup first. Returns what was read.
 CardCopy backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,

@@ -232,8 +232,8 @@ TEST(CardImages, TargetsAreTheWritersFilesWithTheTonSet) {
         ASSERT_TRUE(before);
         const auto book = images::phonebookFromImages(*before.value, on.geometry);
         ASSERT_TRUE(book);
-        const auto plain = images::phonebookTarget(*before.value, on.geometry, book.value->stream,
-                                                   book.value->count, {});
+        const auto plain = images::packedPhonebookTarget(*before.value, on.geometry,
+                                                         book.value->stream, book.value->count, {});
         ASSERT_EQ(plain.refusal, 0);
         ASSERT_EQ(phonebook::writePhonebookStream(channel::cardChannel(), on.geometry,
                                                   book.value->count, book.value->stream),
@@ -246,8 +246,8 @@ TEST(CardImages, TargetsAreTheWritersFilesWithTheTonSet) {
             EXPECT_EQ(f.data, written->data);
         }
         const std::vector<bool> all(book.value->tonNpi.size(), true);
-        const auto plus = images::phonebookTarget(*before.value, on.geometry, book.value->stream,
-                                                  book.value->count, all);
+        const auto plus = images::packedPhonebookTarget(*before.value, on.geometry,
+                                                        book.value->stream, book.value->count, all);
         ASSERT_EQ(plus.refusal, 0);
         std::size_t changed = 0;
         for (std::size_t i = 0; i < plus.images.files.size(); ++i) {
@@ -292,8 +292,8 @@ TEST(CardImages, OnlyWhatDiffersIsWrittenAndReadBack) {
     EXPECT_EQ(on.sent(kUpdateBinary), 1u);
     EXPECT_EQ(on.sent(kUpdateRecord), 1u);
     ASSERT_EQ(two.written.size(), 2u);
-    EXPECT_EQ(two.written[0].offset, 255u);
-    EXPECT_EQ(two.written[0].length, 255u);
+    EXPECT_EQ(two.written[0].offset, 300u);  // the one byte that differs
+    EXPECT_EQ(two.written[0].length, 1u);
     EXPECT_EQ(two.written[1].offset, adn.recordLength);
     EXPECT_FALSE(images::readBackWritten(channel::cardChannel(), target, two).difference);
     const auto after = on.read({true, false});
@@ -483,6 +483,19 @@ TEST_F(SessionOnFile, AnImportWithOneFaultFailsOrWritesWhatTheFaultFreeRunWrites
             book.contacts.pop_back();
             const cli::EncodedPhonebook encoded = cli::encodePhonebook(book, session.room());
             cli::writePhonebook(session, encoded, before.images);
+        });
+    }
+}
+
+TEST_F(SessionOnFile, AMessageImportWithOneFaultFailsOrWritesWhatTheFaultFreeRunWrites) {
+    for (const sim::CardImage& image : {sim::extendedSample(), sim::standardSample()}) {
+        sweepFaults(*this, image, [](cli::CardSession& session) {
+            const cli::CardCopy before = cli::readCard(session, false, true);
+            std::vector<cli::StoredSms> messages = before.messages->stored;
+            ASSERT_FALSE(messages.empty());
+            messages[0].record[10] ^= 0x01;
+            messages.pop_back();
+            cli::writeMessages(session, cli::prepareMessages(session, messages), before.images);
         });
     }
 }

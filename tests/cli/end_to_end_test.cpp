@@ -74,7 +74,10 @@ TEST_F(EndToEnd, ImportOfAnExportGivesTheSamePhonebook) {
             const Result import = zrn(std::string("--sim ") + card + " phonebook import " + file +
                                       " --format " + format + " --no-backup");
             ASSERT_EQ(import.exitCode, 0) << import.err;
-            EXPECT_NE(import.err.find("read back and verified"), std::string::npos);
+            // What the card already holds is not written again.
+            EXPECT_TRUE(import.err.find("read back and verified") != std::string::npos ||
+                        import.err.find("nothing to write") != std::string::npos)
+                << import.err;
             ASSERT_EQ(
                 zrn(std::string("--sim ") + card + " phonebook export -o after.json").exitCode, 0);
             std::string expected = slurp(path("before.json"));

@@ -86,6 +86,43 @@ TEST_F(Restore, TheToolsOwnBackupMakesEveryFileByteIdenticalAgain) {
     }
 }
 
+// The dry runs print the plan and leave the card alone; an import of what
+// the card holds writes nothing, and says so.
+TEST_F(Restore, DryRunsPrintThePlanAndIdenticalImagesWriteNothing) {
+    sim::saveImage(sim::extendedSample(), path("card.json"));
+    // The sample's messages packed as WriteSMS stores them, as after any import.
+    ASSERT_EQ(zrn("--sim card.json sms export -o sms.json").exitCode, 0);
+    ASSERT_EQ(zrn("--sim card.json sms import sms.json --no-backup").exitCode, 0);
+    const std::string original = slurp(path("card.json"));
+    ASSERT_EQ(zrn("--sim card.json phonebook export -o book.json").exitCode, 0);
+    ASSERT_EQ(zrn("--sim card.json sms export -o sms.json").exitCode, 0);
+    ASSERT_EQ(zrn("--sim card.json backup -o backup.json").exitCode, 0);
+    for (const char* command :
+         {"phonebook import book.json", "sms import sms.json", "restore backup.json"}) {
+        SCOPED_TRACE(command);
+        const Result dry = zrn(std::string("--sim card.json ") + command + " --dry-run");
+        ASSERT_EQ(dry.exitCode, 0) << dry.err;
+        EXPECT_NE(dry.out.find("Plan: nothing to write"), std::string::npos) << dry.out;
+        const Result run = zrn(std::string("--sim card.json ") + command + " --backup b.json");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(run.err.find("nothing to write") != std::string::npos ||
+                    run.err.find("(0 record(s) and 0 piece(s)") != std::string::npos)
+            << run.err;
+        EXPECT_TRUE(slurp(path("card.json")) == original);
+    }
+    // One digit changed: one command to update, the times at both rates.
+    std::string book = slurp(path("book.json"));
+    const auto at = book.find("\"number\": \"") + 11;
+    book[at] = book[at] == '9' ? '0' : static_cast<char>(book[at] + 1);
+    spit(path("changed.json"), book);
+    const Result dry = zrn("--sim card.json phonebook import changed.json --dry-run");
+    ASSERT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_NE(dry.out.find("Plan: 1 updating command(s)"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("at 9,600 baud"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("at 111,600 baud"), std::string::npos) << dry.out;
+    EXPECT_TRUE(slurp(path("card.json")) == original) << "a dry run wrote";
+}
+
 TEST_F(Restore, AnOlderBackupOrAnotherCardIsCodedAnewAndSaysSo) {
     copySamples();
     ASSERT_EQ(zrn("--sim standard.json backup -o backup.json").exitCode, 0);
