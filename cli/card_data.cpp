@@ -73,6 +73,17 @@ bool writeMayHaveStarted(std::int32_t code) {
     return row == nullptr || row->mayFollowWrite;
 }
 
+// After a write that went through, a failed read is a check that could not
+// be made, not a card left as it was.
+std::string readFailureAdvice(const CardSession& session, const std::string& what) {
+    if (session.wroteCard()) {
+        return what + " The write went through (the card accepted every command), but it "
+                      "could not be read back, so it was not checked. Read it again with zrn "
+                      "show, or restore the backup.";
+    }
+    return what + " Check the card in the reader and try again; nothing was changed.";
+}
+
 std::string describeRecord(const StoredSms& s) {
     return s.store + " message " + std::to_string(s.position);
 }
@@ -87,8 +98,7 @@ PhonebookSnapshot readPhonebook(CardSession& session) {
     }
     if (stream.result != 0) {
         failLibrary("ReadZRN", stream.result,
-                    "The phone book could not be read. Check the card in the reader and try "
-                    "again; nothing was changed.");
+                    readFailureAdvice(session, "The phone book could not be read."));
     }
     auto raw = parsePhonebookStream(stream.bytes);
     if (!raw) {
@@ -108,6 +118,7 @@ PhonebookSnapshot readPhonebook(CardSession& session) {
 void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t count,
                     const RawPhonebook& expected) {
     std::int32_t rv = 0;
+    session.beginWrite("the phone book");
     {
         Progress progress("writing the phone book", phonebookWriteCommands(session.room()));
         rv = core::writePhonebook(count, stream);
@@ -120,6 +131,7 @@ void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t coun
                           "backup with zrn restore BACKUP."
                         : "The phone book was refused before anything was written.");
     }
+    session.endWrite();
     const PhonebookSnapshot back = readPhonebook(session);
     if (auto difference = firstDifference(expected, back.raw, session.room())) {
         fail(kExitCard, "the card does not hold what was written: " + *difference +
@@ -137,8 +149,7 @@ MessagesSnapshot readMessages(CardSession& session) {
     }
     if (stream.result != 0) {
         failLibrary("ReadSMS", stream.result,
-                    "The messages could not be read. Check the card and try again; nothing was "
-                    "changed.");
+                    readFailureAdvice(session, "The messages could not be read."));
     }
     auto stored = parseSmsStream(stream.bytes);
     if (!stored) {
@@ -249,6 +260,7 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
     const Bytes& stream = prepared.stream;
     const std::int32_t count = prepared.count;
     std::int32_t rv = 0;
+    session.beginWrite("the messages");
     {
         Progress progress("writing the messages", messageCommands(stores));
         rv = core::writeMessages(count, stream);
@@ -258,6 +270,7 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
         failLibrary("WriteSMS", rv,
                     "Some messages may be written: restore the backup with zrn restore BACKUP.");
     }
+    session.endWrite();
     const MessagesSnapshot back = readMessages(session);
     const std::vector<StoredSms>& expected = prepared.expected;
     for (std::size_t i = 0; i < expected.size() && i < back.stored.size(); ++i) {

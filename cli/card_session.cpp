@@ -5,14 +5,19 @@
 #include <unistd.h>
 #include <winscard.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 #include "cli/atomic_file.h"
 #include "cli/command_counter.h"
 #include "cli/errors.h"
+#include "cli/interrupt.h"
 #include "cli/text/terminal.h"
+#include "cli/trace.h"
 #include "core/card.h"
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
@@ -130,6 +135,26 @@ std::string promptPin() {
     return pin;
 }
 
+// A word for the shell: quoted when it holds anything but plain characters.
+std::string shellWord(const std::string& word) {
+    if (!word.empty() &&
+        word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                               "._-/+:=@") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+[[noreturn]] void failInUse(const std::string& reader, const std::string& why) {
+    fail(kExitCard, "the card in \"" + reader + "\" is in use by another program (" + why +
+                        "); nothing was read or written. Close the other program, or wait "
+                        "for it to finish, and run again.");
+}
+
 void wipe(std::string& secret) {
     volatile char* p = secret.data();
     for (std::size_t i = 0; i < secret.size(); ++i) {
@@ -162,6 +187,12 @@ std::unique_ptr<CardSession> CardSession::open(const SessionOptions& options) {
     session->presentPin(options);
     session->connectLibrary();
     session->readRoom();
+    session->shape_ = core::cardShape();
+    if (!session->shape_.whole) {
+        fail(kExitCard,
+             "the card failed while its layout and geometry were being read; nothing was "
+             "read or written. Check the card and the reader and run again.");
+    }
     return session;
 }
 
@@ -177,6 +208,9 @@ CardSession::~CardSession() {
     }
     if (counter_) {
         core::useTransport(previousTransport_);
+    }
+    if (inTransaction_) {
+        SCardEndTransaction(static_cast<SCARDHANDLE>(handle_), SCARD_LEAVE_CARD);
     }
     if (handle_ != 0 && !simulated()) {
         SCardDisconnect(static_cast<SCARDHANDLE>(handle_), SCARD_LEAVE_CARD);
@@ -198,12 +232,54 @@ void CardSession::openSimulator(const SessionOptions& options) {
     source_ = "simulator: " + options.simImage;
     atr_ = simulator_->card.image().atr;
     handle_ = sim::kSimulatedHandle;
-    useTransport(simulator_->reader);
+    restorePrefix_ = "zrn --sim " + shellWord(options.simImage);
+    useTransport(simulator_->reader, options);
 }
 
-void CardSession::useTransport(core::Transport& base) {
-    counter_ = std::make_unique<CountingTransport>(base);
+void CardSession::useTransport(core::Transport& base, const SessionOptions& options) {
+    core::Transport* card = &base;
+    if (options.wrapCard) {
+        wrapped_ = options.wrapCard(*card);
+        card = wrapped_.get();
+    }
+    if (!options.tracePath.empty()) {
+        trace_ = std::make_unique<TraceTransport>(*card, options.tracePath);
+        card = trace_.get();
+    }
+    interrupt_ = std::make_unique<InterruptTransport>(*card);
+    counter_ = std::make_unique<CountingTransport>(*interrupt_);
     previousTransport_ = core::useTransport(counter_.get());
+}
+
+void CardSession::beginWrite(const std::string& what) {
+    if (!writeChecked_) {
+        const core::CardShape now = core::cardShape();
+        if (!now.sameAs(shape_)) {
+            fail(kExitCard, now.whole
+                                ? "the card's layout, geometry or option flags changed since this "
+                                  "command began (another program or phone wrote them); nothing "
+                                  "was written. Run the command again."
+                                : "the card failed while its layout was checked before writing; "
+                                  "nothing was written. Check the card and the reader and run "
+                                  "again.");
+        }
+        writeChecked_ = true;
+    }
+    if (pendingSignal() != 0) {
+        fail(kExitCard, "stopped before writing; nothing was written");
+    }
+    writing_ = true;
+    beginWritePhase(what);
+}
+
+void CardSession::endWrite() {
+    wrote_ = true;
+    writing_ = false;
+    endWritePhase();
+}
+
+void CardSession::noteBackup(const std::string& path) {
+    writeState().restoreCommand = restorePrefix_ + " restore " + shellWord(path);
 }
 
 void CardSession::openReader(const SessionOptions& options) {
@@ -243,6 +319,9 @@ void CardSession::openReader(const SessionOptions& options) {
     DWORD protocol = 0;
     const LONG rv = SCardConnect(context.get(), chosen->name.c_str(), SCARD_SHARE_SHARED,
                                  SCARD_PROTOCOL_T0, &handle, &protocol);
+    if (rv == static_cast<LONG>(SCARD_E_SHARING_VIOLATION)) {
+        failInUse(chosen->name, "it holds the card for itself");
+    }
     if (rv != SCARD_S_SUCCESS) {
         fail(kExitCard, "cannot connect to the card in \"" + chosen->name + "\" with T=0 (" +
                             pcscError(rv) + "). Check that a SIM sits in the reader.");
@@ -251,8 +330,51 @@ void CardSession::openReader(const SessionOptions& options) {
     source_ = chosen->name;
     atr_ = chosen->atr;
     context_ = static_cast<long>(context.release());
+    restorePrefix_ = "zrn --reader " + shellWord(source_);
+    beginTransaction(options);
     pcsc_ = core::makePcscTransport();
-    useTransport(*pcsc_);
+    useTransport(*pcsc_, options);
+}
+
+// The whole command runs in one PC/SC transaction: no other program's
+// command reaches the card between two of ours. pcsc-lite's client retries a
+// transaction the card's current holder keeps, without limit; the wait is
+// bounded here by waiting on a thread of its own.
+void CardSession::beginTransaction(const SessionOptions& options) {
+    struct Pending {
+        std::atomic<bool> done{false};
+        LONG rv = SCARD_S_SUCCESS;
+    };
+    auto pending = std::make_shared<Pending>();
+    const auto handle = static_cast<SCARDHANDLE>(handle_);
+    std::thread([pending, handle] {
+        pending->rv = SCardBeginTransaction(handle);
+        pending->done.store(true, std::memory_order_release);
+    }).detach();
+    const auto deadline = std::chrono::steady_clock::now() + options.cardWait;
+    while (!pending->done.load(std::memory_order_acquire) &&
+           std::chrono::steady_clock::now() < deadline && pendingSignal() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!pending->done.load(std::memory_order_acquire)) {
+        // The thread still waits inside pcsc-lite, holding its locks: the
+        // handle and context are left for the process's end to release.
+        handle_ = 0;
+        context_ = 0;
+        if (pendingSignal() != 0) {
+            fail(kExitCard, "stopped while waiting for the card; nothing was read or written");
+        }
+        failInUse(source_, "it kept the card for more than " +
+                               std::to_string(options.cardWait.count()) + " s");
+    }
+    if (pending->rv == static_cast<LONG>(SCARD_E_SHARING_VIOLATION)) {
+        failInUse(source_, "it holds the card for itself");
+    }
+    if (pending->rv != SCARD_S_SUCCESS) {
+        fail(kExitCard, "cannot take the card in \"" + source_ + "\" for this command (" +
+                            pcscError(pending->rv) + "); nothing was read or written");
+    }
+    inTransaction_ = true;
 }
 
 void CardSession::readChvState() {

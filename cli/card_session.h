@@ -3,7 +3,9 @@
 // One card for the length of a command: a PC/SC reader or a simulator image,
 // CHV1 handled once, the library connected, and what the card can hold.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +24,12 @@ struct SessionOptions {
     std::string simImage;  // a card image file instead of a reader
     std::string pinEnv;    // environment variable holding the PIN
     bool forceLastAttempt = false;
+    std::string tracePath;  // --trace: every exchange, one line each
+    // How long to wait for a card another program is using.
+    std::chrono::seconds cardWait{10};
+    // Puts a transport of the caller's between the card and everything else
+    // (the tests' fault injection); not reachable from the command line.
+    std::function<std::unique_ptr<core::Transport>(core::Transport& card)> wrapCard;
 };
 
 struct ReaderInfo {
@@ -68,6 +76,19 @@ class CardSession {
 
     // A write reached the card: a simulator image is saved when the session ends.
     void markWritten() { written_ = true; }
+    // Before the first write of the session: the card's layout, geometry and
+    // option flags must be those read when it started, or nothing is written
+    // (exit code 2). Then signals only stop the write after the command in
+    // flight. `what` names the write for messages ("the phone book").
+    void beginWrite(const std::string& what);
+    // Every write call has returned success; a failure after this (the
+    // read-back) cannot mean that nothing was changed.
+    void endWrite();
+    bool writing() const { return writing_; }
+    // Every write call of the session returned success.
+    bool wroteCard() const { return wrote_; }
+    // The backup taken before the write: its path is the restore command's.
+    void noteBackup(const std::string& path);
     // Saves the simulator image now (no-op for a reader).
     void save();
 
@@ -76,7 +97,8 @@ class CardSession {
     void openSimulator(const SessionOptions& options);
     void openReader(const SessionOptions& options);
     // Puts `base`, wrapped in the command counter, beneath the card channel.
-    void useTransport(core::Transport& base);
+    void useTransport(core::Transport& base, const SessionOptions& options);
+    void beginTransaction(const SessionOptions& options);
     void readChvState();
     void presentPin(const SessionOptions& options);
     void connectLibrary();
@@ -85,7 +107,12 @@ class CardSession {
     struct Simulator;
     std::unique_ptr<Simulator> simulator_;
     std::unique_ptr<core::Transport> pcsc_;
+    std::unique_ptr<core::Transport> wrapped_;
+    std::unique_ptr<core::Transport> trace_;
+    std::unique_ptr<core::Transport> interrupt_;
     std::unique_ptr<CountingTransport> counter_;
+    core::CardShape shape_;
+    std::string restorePrefix_;  // "zrn --sim IMAGE" or "zrn --reader NAME"
     core::Transport* previousTransport_ = nullptr;
     std::string simImage_;
     std::string source_;
@@ -96,6 +123,10 @@ class CardSession {
     CardHandle handle_ = 0;
     long context_ = 0;
     bool written_ = false;
+    bool writing_ = false;
+    bool writeChecked_ = false;
+    bool wrote_ = false;
+    bool inTransaction_ = false;
 };
 
 }  // namespace zrn::cli

@@ -227,6 +227,37 @@ CardRoom room() {
     return room;
 }
 
+CardShape cardShape() {
+    auto& channel = cardChannel();
+    PhonebookGeometry g;
+    CardShape shape;
+    if (!ReadCardGeometry(channel, g)) {
+        return shape;
+    }
+    shape.layout = layoutOf(probeLayout(channel, g));
+    const auto adn = channel::DescribeFile(channel, channel::files::kAdn).info;
+    if (shape.layout == Layout::kUnknown || !adn) {
+        return shape;
+    }
+    shape.adnRecordLength = adn->recordLength;
+    shape.phonebookDirectory = g.phonebookDirectory;
+    shape.adnCount = g.adnCount;
+    shape.smsCount = g.smsCount;
+    shape.nameSlotLength = g.nameSlotLength;
+    shape.numberSlotLength = g.numberSlotLength;
+    shape.nameSlotCount = g.nameSlotCount;
+    shape.numberSlotCount = g.numberSlotCount;
+    shape.groupCount = g.groupCount;
+    shape.groupNameLength = g.groupNameLength;
+    shape.adiCount = g.adiCount;
+    shape.adiRecordLength = g.adiRecordLength;
+    shape.capacity6 = g.capacity6;
+    shape.capacity7 = g.capacity7;
+    shape.adiTypeFlags = g.adiTypeFlags;
+    shape.whole = true;
+    return shape;
+}
+
 std::string iccid() {
     auto& channel = cardChannel();
     if (!channel::DescribeFile(channel, channel::files::kIccid)) {
@@ -284,6 +315,30 @@ VerifyResult verifyChv1(std::string_view pin) {
         result.verdict = Verification::kRefused;
     }
     return result;
+}
+
+CommandKind commandKind(ByteView command) {
+    using Ins = channel::Apdu::Instruction;
+    constexpr std::size_t kIns = 1;
+    if (command.size() <= kIns) {
+        return CommandKind::kOther;
+    }
+    switch (command[kIns]) {
+        case Ins::kSelect:
+            return CommandKind::kSelect;
+        case Ins::kUpdateBinary:
+            return CommandKind::kUpdateBinary;
+        case Ins::kUpdateRecord:
+            return CommandKind::kUpdateRecord;
+        case Ins::kVerifyChv:
+        case Ins::kChangeChv:
+        case Ins::kDisableChv:
+        case Ins::kEnableChv:
+        case Ins::kUnblockChv:
+            return CommandKind::kChv;
+        default:
+            return CommandKind::kOther;
+    }
 }
 
 std::string errorMessage(std::int32_t code) {

@@ -112,12 +112,29 @@ void checkIssues(const EncodedPhonebook& encoded, const ImportOptions& options) 
     }
 }
 
+namespace {
+
+// --no-backup saves no file, but a card that cannot be read whole is not
+// written either: what it holds is read first, in memory.
+void readWithoutSaving(CardSession& session, bool phonebook, bool messages) {
+    if (phonebook) {
+        readPhonebook(session);
+    }
+    if (messages) {
+        readMessages(session);
+    }
+}
+
+}  // namespace
+
 void backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,
                        bool messages) {
     if (options.noBackup) {
+        readWithoutSaving(session, phonebook, messages);
         return;
     }
     const std::string path = saveBackup(session, options.backup, phonebook, messages);
+    session.noteBackup(path);
     std::cerr << "backup of the card written to " << path << "\n";
 }
 
