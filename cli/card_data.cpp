@@ -77,9 +77,10 @@ bool writeMayHaveStarted(std::int32_t code) {
 // be made, not a card left as it was.
 std::string readFailureAdvice(const CardSession& session, const std::string& what) {
     if (session.wroteCard()) {
-        return what + " The write went through (the card accepted every command), but it "
-                      "could not be read back, so it was not checked. Read it again with zrn "
-                      "show, or restore the backup.";
+        return what +
+               " The write went through (the card accepted every command), but it "
+               "could not be read back, so it was not checked. Read it again with zrn "
+               "show, or restore the backup.";
     }
     return what + " Check the card in the reader and try again; nothing was changed.";
 }

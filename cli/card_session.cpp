@@ -16,6 +16,7 @@
 #include "cli/command_counter.h"
 #include "cli/errors.h"
 #include "cli/interrupt.h"
+#include "cli/select_guard.h"
 #include "cli/text/terminal.h"
 #include "cli/trace.h"
 #include "core/card.h"
@@ -187,12 +188,7 @@ std::unique_ptr<CardSession> CardSession::open(const SessionOptions& options) {
     session->presentPin(options);
     session->connectLibrary();
     session->readRoom();
-    session->shape_ = core::cardShape();
-    if (!session->shape_.whole) {
-        fail(kExitCard,
-             "the card failed while its layout and geometry were being read; nothing was "
-             "read or written. Check the card and the reader and run again.");
-    }
+    session->readStartFacts();
     return session;
 }
 
@@ -246,7 +242,8 @@ void CardSession::useTransport(core::Transport& base, const SessionOptions& opti
         trace_ = std::make_unique<TraceTransport>(*card, options.tracePath);
         card = trace_.get();
     }
-    interrupt_ = std::make_unique<InterruptTransport>(*card);
+    guard_ = std::make_unique<SelectGuard>(*card);
+    interrupt_ = std::make_unique<InterruptTransport>(*guard_);
     counter_ = std::make_unique<CountingTransport>(*interrupt_);
     previousTransport_ = core::useTransport(counter_.get());
 }
@@ -377,6 +374,32 @@ void CardSession::beginTransaction(const SessionOptions& options) {
     inTransaction_ = true;
 }
 
+// What the commands build on, read when the session starts: the geometry the
+// connection stored must be the card's shape read once more, the layout the
+// room names the shape's; the ICCID is kept to compare with a later read.
+void CardSession::readStartFacts() {
+    const core::CardShape connected = core::connectedShape();
+    shape_ = core::cardShape();
+    const bool layoutsAgree = room_.extended == (shape_.layout == core::Layout::kExtended);
+    if (!shape_.sameAs(connected) || !layoutsAgree) {
+        fail(kExitCard,
+             "the card gave different answers when its layout and geometry were read twice "
+             "(a card or reader fault); nothing was read or written. Check the card and the "
+             "reader and run again.");
+    }
+    iccid_ = readIccidOrFail();
+}
+
+std::string CardSession::readIccidOrFail() {
+    const std::optional<std::string> iccid = core::readIccid();
+    if (!iccid) {
+        fail(kExitCard,
+             "the card failed while its ICCID was read; nothing was written. Check the card "
+             "and the reader and run again.");
+    }
+    return *iccid;
+}
+
 void CardSession::readChvState() {
     core::attachCard(handle_);
     const core::ChvStatus status = core::chv1Status();
@@ -455,6 +478,14 @@ void CardSession::connectLibrary() {
 
 void CardSession::readRoom() {
     const core::CardRoom card = core::room();
+    if (card.layout != core::Layout::kUnknown && !(core::room() == card)) {
+        // Read twice: one answer that went wrong must not pass for the card's
+        // own (a store read as absent would be backed up as empty).
+        fail(kExitCard,
+             "the card gave different answers when its files were described twice (a card or "
+             "reader fault); nothing was read or written. Check the card and the reader and "
+             "run again.");
+    }
     if (card.layout == core::Layout::kUnknown) {
         fail(kExitCard,
              "the card failed while its phone-book layout was being read (a card or reader "
@@ -481,7 +512,12 @@ void CardSession::readRoom() {
 }
 
 std::string CardSession::iccid() {
-    return core::iccid();
+    if (readIccidOrFail() != iccid_) {
+        fail(kExitCard,
+             "the card gave two different ICCIDs in one session (a card or reader fault); "
+             "nothing was written. Run again.");
+    }
+    return iccid_;
 }
 
 std::string CardSession::configText() {

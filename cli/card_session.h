@@ -71,6 +71,7 @@ class CardSession {
     const char* layoutName() const { return room_.extended ? "extended" : "standard"; }
     const PhonebookRoom& room() const { return room_; }
     const MessageStores& stores() const { return stores_; }
+    // The ICCID read when the session started, checked by a second read.
     std::string iccid();
     std::string configText();
 
@@ -103,15 +104,19 @@ class CardSession {
     void presentPin(const SessionOptions& options);
     void connectLibrary();
     void readRoom();
+    void readStartFacts();
+    std::string readIccidOrFail();
 
     struct Simulator;
     std::unique_ptr<Simulator> simulator_;
     std::unique_ptr<core::Transport> pcsc_;
     std::unique_ptr<core::Transport> wrapped_;
     std::unique_ptr<core::Transport> trace_;
+    std::unique_ptr<core::Transport> guard_;
     std::unique_ptr<core::Transport> interrupt_;
     std::unique_ptr<CountingTransport> counter_;
     core::CardShape shape_;
+    std::string iccid_;
     std::string restorePrefix_;  // "zrn --sim IMAGE" or "zrn --reader NAME"
     core::Transport* previousTransport_ = nullptr;
     std::string simImage_;

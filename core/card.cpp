@@ -227,22 +227,26 @@ CardRoom room() {
     return room;
 }
 
-CardShape cardShape() {
+namespace {
+
+CardShape shapeOf(const PhonebookGeometry& g) {
     auto& channel = cardChannel();
-    PhonebookGeometry g;
     CardShape shape;
-    if (!ReadCardGeometry(channel, g)) {
-        return shape;
-    }
     shape.layout = layoutOf(probeLayout(channel, g));
     const auto adn = channel::DescribeFile(channel, channel::files::kAdn).info;
     if (shape.layout == Layout::kUnknown || !adn) {
         return shape;
     }
     shape.adnRecordLength = adn->recordLength;
-    shape.phonebookDirectory = g.phonebookDirectory;
     shape.adnCount = g.adnCount;
     shape.smsCount = g.smsCount;
+    shape.whole = true;
+    if (shape.layout != Layout::kExtended) {
+        // The directory and the configuration's fields belong to the
+        // extended layout only.
+        return shape;
+    }
+    shape.phonebookDirectory = g.phonebookDirectory;
     shape.nameSlotLength = g.nameSlotLength;
     shape.numberSlotLength = g.numberSlotLength;
     shape.nameSlotCount = g.nameSlotCount;
@@ -254,18 +258,36 @@ CardShape cardShape() {
     shape.capacity6 = g.capacity6;
     shape.capacity7 = g.capacity7;
     shape.adiTypeFlags = g.adiTypeFlags;
-    shape.whole = true;
     return shape;
 }
 
-std::string iccid() {
-    auto& channel = cardChannel();
-    if (!channel::DescribeFile(channel, channel::files::kIccid)) {
+}  // namespace
+
+CardShape cardShape() {
+    PhonebookGeometry g;
+    if (!ReadCardGeometry(cardChannel(), g)) {
         return {};
+    }
+    return shapeOf(g);
+}
+
+CardShape connectedShape() {
+    return shapeOf(phonebookGeometry());
+}
+
+std::string iccid() {
+    return readIccid().value_or(std::string());
+}
+
+std::optional<std::string> readIccid() {
+    auto& channel = cardChannel();
+    const auto described = channel::DescribeFile(channel, channel::files::kIccid);
+    if (!described) {
+        return described.path.notFound() ? std::optional<std::string>("") : std::nullopt;
     }
     const channel::Response read = channel.readBinary(0, 10);
     if (!read.isOk()) {
-        return {};
+        return std::nullopt;
     }
     std::string digits;
     for (const std::uint8_t byte :

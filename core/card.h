@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +100,8 @@ struct CardRoom {
     bool extraFile = false;
     std::size_t extraRecords = 0;
     bool extraIndex = false;
+
+    bool operator==(const CardRoom&) const = default;
 };
 
 CardRoom room();
@@ -132,9 +135,15 @@ struct CardShape {
 
 // Reads the shape without touching what the connection stored.
 CardShape cardShape();
+// The shape as the connection stored it (the layout and EF_ADN's record
+// length are read again): equal to cardShape() unless a read went wrong.
+CardShape connectedShape();
 
 // EF_ICCID's digits; empty when the card does not give them.
 std::string iccid();
+// The same, telling a card without EF_ICCID (an empty string) from a card
+// that failed while it was read (nothing).
+std::optional<std::string> readIccid();
 
 struct ChvStatus {
     bool known = false;    // the card answered the status request
