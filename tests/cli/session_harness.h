@@ -48,7 +48,8 @@ struct Run {
     std::string err;
     std::size_t commands = 0;                // commands the tool sent, the faulty one included
     std::optional<std::size_t> firstUpdate;  // the number of the first update command
-    std::size_t updatesAfterFault = 0;       // updates that reached the card after the fault
+    std::size_t lastUpdate = 0;
+    std::size_t updatesAfterFault = 0;  // updates that reached the card after the fault
 };
 
 // Answers command `at` (1-based) with the fault instead of passing it on; an
@@ -59,10 +60,17 @@ class FaultAt : public core::TransportDecorator {
         std::size_t at = 0;
         Fault fault{};
     };
+    // Sees a command before it goes, and may change the answer it got.
     using Hook = std::function<void(std::size_t number, ByteView command)>;
+    using Tamper = std::function<void(std::size_t number, ByteView command, std::uint8_t* response,
+                                      std::uint32_t& length)>;
 
-    FaultAt(core::Transport& inner, std::optional<Plan> plan, Run& run, Hook hook)
-        : TransportDecorator(inner), plan_(plan), run_(run), hook_(std::move(hook)) {}
+    FaultAt(core::Transport& inner, std::optional<Plan> plan, Run& run, Hook hook, Tamper tamper)
+        : TransportDecorator(inner),
+          plan_(plan),
+          run_(run),
+          hook_(std::move(hook)),
+          tamper_(std::move(tamper)) {}
 
     long transmit(CardHandle handle, ByteView command, std::uint8_t* response,
                   std::uint32_t& responseLength) override {
@@ -85,15 +93,21 @@ class FaultAt : public core::TransportDecorator {
             if (!run_.firstUpdate) {
                 run_.firstUpdate = number;
             }
+            run_.lastUpdate = number;
             run_.updatesAfterFault += faulted_ ? 1 : 0;
         }
-        return forward(handle, command, response, responseLength);
+        const long rv = forward(handle, command, response, responseLength);
+        if (tamper_ && rv == 0) {
+            tamper_(number, command, response, responseLength);
+        }
+        return rv;
     }
 
   private:
     std::optional<Plan> plan_;
     Run& run_;
     Hook hook_;
+    Tamper tamper_;
     bool faulted_ = false;
 };
 
@@ -163,13 +177,13 @@ class Workspace {
     // the fault (if any) and the hook beneath the tool's own transports.
     Run runCommand(const std::function<int(const commands::GlobalOptions&)>& command,
                    std::optional<FaultAt::Plan> plan = std::nullopt, FaultAt::Hook hook = nullptr,
-                   const std::string& trace = "") const {
+                   const std::string& trace = "", FaultAt::Tamper tamper = nullptr) const {
         Run run;
         commands::GlobalOptions global;
         global.session.simImage = path("card.json");
         global.session.tracePath = trace;
         global.session.wrapCard = [&](core::Transport& card) {
-            return std::make_unique<FaultAt>(card, plan, run, hook);
+            return std::make_unique<FaultAt>(card, plan, run, hook, tamper);
         };
         resetInterruptState();
         std::ostringstream out;
@@ -179,7 +193,6 @@ class Workspace {
         run.exitCode = cli::runCommand([&] { return command(global); });
         std::cout.rdbuf(savedOut);
         std::cerr.rdbuf(savedErr);
-        resetInterruptState();
         run.out = out.str();
         run.err = err.str();
         return run;
