@@ -145,7 +145,11 @@ std::string shellWord(const std::string& word) {
     }
     std::string quoted = "'";
     for (const char c : word) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        if (c == '\'') {
+            quoted.append("'\\''");
+        } else {
+            quoted.push_back(c);
+        }
     }
     return quoted + "'";
 }
@@ -312,65 +316,91 @@ void CardSession::openReader(const SessionOptions& options) {
                                  "\"; zrn readers lists them with their index");
         }
     }
-    SCARDHANDLE handle = 0;
-    DWORD protocol = 0;
-    const LONG rv = SCardConnect(context.get(), chosen->name.c_str(), SCARD_SHARE_SHARED,
-                                 SCARD_PROTOCOL_T0, &handle, &protocol);
-    if (rv == static_cast<LONG>(SCARD_E_SHARING_VIOLATION)) {
-        failInUse(chosen->name, "it holds the card for itself");
-    }
-    if (rv != SCARD_S_SUCCESS) {
-        fail(kExitCard, "cannot connect to the card in \"" + chosen->name + "\" with T=0 (" +
-                            pcscError(rv) + "). Check that a SIM sits in the reader.");
-    }
-    handle_ = static_cast<CardHandle>(handle);
     source_ = chosen->name;
     atr_ = chosen->atr;
-    context_ = static_cast<long>(context.release());
     restorePrefix_ = "zrn --reader " + shellWord(source_);
-    beginTransaction(options);
+    claimCard(options);
     pcsc_ = core::makePcscTransport();
     useTransport(*pcsc_, options);
 }
 
+namespace {
+
+// The card taken for one command: a context of its own, the connection and a
+// transaction. Filled by a thread that may wait inside pcsc-lite.
+struct CardClaim {
+    std::atomic<bool> done{false};
+    SCARDCONTEXT context = 0;
+    SCARDHANDLE handle = 0;
+    LONG rv = SCARD_S_SUCCESS;
+    bool connected = false;
+
+    void take(const std::string& reader) {
+        rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
+        if (rv != SCARD_S_SUCCESS) {
+            return;
+        }
+        DWORD protocol = 0;
+        rv = SCardConnect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
+                          &protocol);
+        if (rv != SCARD_S_SUCCESS) {
+            return;
+        }
+        connected = true;
+        rv = SCardBeginTransaction(handle);
+    }
+    void release() {
+        if (connected) {
+            SCardDisconnect(handle, SCARD_LEAVE_CARD);
+        }
+        if (context != 0) {
+            SCardReleaseContext(context);
+        }
+    }
+};
+
+}  // namespace
+
 // The whole command runs in one PC/SC transaction: no other program's
-// command reaches the card between two of ours. pcsc-lite's client retries a
-// transaction the card's current holder keeps, without limit; the wait is
-// bounded here by waiting on a thread of its own.
-void CardSession::beginTransaction(const SessionOptions& options) {
-    struct Pending {
-        std::atomic<bool> done{false};
-        LONG rv = SCARD_S_SUCCESS;
-    };
-    auto pending = std::make_shared<Pending>();
-    const auto handle = static_cast<SCARDHANDLE>(handle_);
-    std::thread([pending, handle] {
-        pending->rv = SCardBeginTransaction(handle);
-        pending->done.store(true, std::memory_order_release);
+// command reaches the card between two of ours. pcsc-lite waits without limit
+// for a card another program holds in a transaction (SCardConnect and
+// SCardBeginTransaction both do), so the card is taken on a thread of its
+// own and the wait is bounded here.
+void CardSession::claimCard(const SessionOptions& options) {
+    auto claim = std::make_shared<CardClaim>();
+    std::thread([claim, reader = source_] {
+        claim->take(reader);
+        claim->done.store(true, std::memory_order_release);
     }).detach();
     const auto deadline = std::chrono::steady_clock::now() + options.cardWait;
-    while (!pending->done.load(std::memory_order_acquire) &&
+    while (!claim->done.load(std::memory_order_acquire) &&
            std::chrono::steady_clock::now() < deadline && pendingSignal() == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (!pending->done.load(std::memory_order_acquire)) {
-        // The thread still waits inside pcsc-lite, holding its locks: the
-        // handle and context are left for the process's end to release.
-        handle_ = 0;
-        context_ = 0;
+    if (!claim->done.load(std::memory_order_acquire)) {
+        // The thread still waits inside pcsc-lite; what it holds is left to
+        // the end of the process.
         if (pendingSignal() != 0) {
             fail(kExitCard, "stopped while waiting for the card; nothing was read or written");
         }
         failInUse(source_, "it kept the card for more than " +
                                std::to_string(options.cardWait.count()) + " s");
     }
-    if (pending->rv == static_cast<LONG>(SCARD_E_SHARING_VIOLATION)) {
-        failInUse(source_, "it holds the card for itself");
+    if (claim->rv != SCARD_S_SUCCESS) {
+        const LONG rv = claim->rv;
+        const bool connected = claim->connected;
+        claim->release();
+        if (rv == static_cast<LONG>(SCARD_E_SHARING_VIOLATION)) {
+            failInUse(source_, "it holds the card for itself");
+        }
+        fail(kExitCard, std::string(connected ? "cannot take the card in \""
+                                              : "cannot connect to the card in \"") +
+                            source_ + "\" with T=0 (" + pcscError(rv) +
+                            "); nothing was read or written. Check that a SIM sits in the "
+                            "reader.");
     }
-    if (pending->rv != SCARD_S_SUCCESS) {
-        fail(kExitCard, "cannot take the card in \"" + source_ + "\" for this command (" +
-                            pcscError(pending->rv) + "); nothing was read or written");
-    }
+    context_ = static_cast<long>(claim->context);
+    handle_ = static_cast<CardHandle>(claim->handle);
     inTransaction_ = true;
 }
 

@@ -99,7 +99,7 @@ class CardSession {
     void openReader(const SessionOptions& options);
     // Puts `base`, wrapped in the command counter, beneath the card channel.
     void useTransport(core::Transport& base, const SessionOptions& options);
-    void beginTransaction(const SessionOptions& options);
+    void claimCard(const SessionOptions& options);
     void readChvState();
     void presentPin(const SessionOptions& options);
     void connectLibrary();
