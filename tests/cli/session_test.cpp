@@ -186,17 +186,31 @@ TEST_F(Session, ACardWhoseGeometryChangedBeforeTheWriteIsNotWritten) {
 }
 
 TEST_F(Session, TheTraceHoldsEveryExchangeWithTheChvDataMasked) {
-    ws_.spit("card.json", sim::serializeImage(sim::pinSample()));
+    const std::string pinCard = sim::serializeImage(sim::pinSample());
     ::setenv("ZRN_SESSION_TEST_PIN", sim::kPinSamplePin, 1);
-    const test::Run run = ws_.runCommand(
-        [&](const commands::GlobalOptions& g) {
-            commands::GlobalOptions withPin = g;
-            withPin.session.pinEnv = "ZRN_SESSION_TEST_PIN";
-            commands::ExportOptions options;
-            options.output = ws_.path("book.json");
-            return commands::phonebookExport(withPin, options);
-        },
-        test::FaultAt::Plan{60, test::kFaults[5]}, nullptr, ws_.path("trace.txt"));
+    const auto exportBook = [&](std::optional<test::FaultAt::Plan> plan, test::FaultAt::Hook hook) {
+        ws_.spit("card.json", pinCard);
+        return ws_.runCommand(
+            [&](const commands::GlobalOptions& g) {
+                commands::GlobalOptions withPin = g;
+                withPin.session.pinEnv = "ZRN_SESSION_TEST_PIN";
+                commands::ExportOptions options;
+                options.output = ws_.path("book.json");
+                return commands::phonebookExport(withPin, options);
+            },
+            plan, std::move(hook), ws_.path("trace.txt"));
+    };
+    // A transport failure at the fifth READ RECORD of the phone book.
+    std::vector<std::size_t> recordReads;
+    exportBook(std::nullopt, [&](std::size_t number, ByteView command) {
+        if (command.size() > 1 && command[1] == 0xB2) {
+            recordReads.push_back(number);
+        }
+    });
+    ASSERT_GT(recordReads.size(), 5u);
+    const std::size_t failing = recordReads[4];
+    ::setenv("ZRN_SESSION_TEST_PIN", sim::kPinSamplePin, 1);
+    const test::Run run = exportBook(test::FaultAt::Plan{failing, test::kFaults[5]}, nullptr);
     EXPECT_EQ(run.exitCode, kExitCard) << run.err;
 
     std::istringstream lines(ws_.slurp("trace.txt"));
@@ -211,7 +225,8 @@ TEST_F(Session, TheTraceHoldsEveryExchangeWithTheChvDataMasked) {
     for (const std::string& line : trace) {
         EXPECT_TRUE(std::regex_match(line, exchange)) << line;
     }
-    EXPECT_EQ(trace[59], trace[59].substr(0, trace[59].find("=>")) + "=> PC/SC error 0x80100016");
+    const std::string& failed = trace[failing - 1];
+    EXPECT_EQ(failed, failed.substr(0, failed.find("=>")) + "=> PC/SC error 0x80100016");
     std::size_t verifies = 0;
     for (const std::string& line : trace) {
         if (line.rfind("A0 20 ", 0) == 0) {
