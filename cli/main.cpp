@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     int cardWait = 10;
     app.add_option("--card-wait", cardWait,
                    "Seconds to wait for a card another program is using (default 10)")
-        ->check(CLI::Range(0, 3600));
+        ->check(CLI::Range(1, 3600));
     app.add_flag_callback(
         "--no-progress", [] { Progress::setEnabled(false); }, "Never draw a progress bar");
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -161,13 +162,15 @@ TEST_F(TwoTools, TwoBackupsAtOnceAreEachWholeOrInUse) {
 
     int whole = 0;
     int inUse = 0;
-    constexpr int kRounds = 8;
+    constexpr int kRounds = 12;
     for (int round = 0; round < kRounds; ++round) {
         std::vector<std::unique_ptr<ToolRun>> runs;
         for (const char* name : {"a", "b"}) {
             fs::remove(path(std::string(name) + ".json"));
+            // Half the rounds wait long for the card, half briefly.
             runs.push_back(std::make_unique<ToolRun>(
-                onReader({"--card-wait", "1", "backup", "-o", path(std::string(name) + ".json")}),
+                onReader({"--card-wait", round % 2 == 0 ? "5" : "1", "backup", "-o",
+                          path(std::string(name) + ".json")}),
                 path(std::string(name) + ".log")));
         }
         for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -205,7 +208,7 @@ TEST_F(TwoTools, ABackupBesideAnImportIsTheCardBeforeOrAfterIt) {
     int sawAfter = 0;
     int inUse = 0;
     std::string after;
-    constexpr int kRounds = 5;
+    constexpr int kRounds = 8;
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         if (round > 0) {
@@ -213,13 +216,27 @@ TEST_F(TwoTools, ABackupBesideAnImportIsTheCardBeforeOrAfterIt) {
             stack_->insert(sim::standardSample());
         }
         fs::remove(path("beside.json"));
-        ToolRun import(onReader({"--card-wait", "30", "phonebook", "import", path("beside.vcf"),
-                                 "--no-backup"}),
-                       path("import.log"));
-        // Started a little later each round, to fall before, into and after the import.
-        std::this_thread::sleep_for(std::chrono::milliseconds(150 * round));
-        ToolRun backup(onReader({"--card-wait", "30", "backup", "-o", path("beside.json")}),
-                       path("beside.log"));
+        // The import first in even rounds, the backup first in odd ones, the
+        // other started a little later each time.
+        const auto pause = std::chrono::milliseconds(40 * (round / 2));
+        std::unique_ptr<ToolRun> importRun;
+        std::unique_ptr<ToolRun> backupRun;
+        const std::function<void()> startImport = [&] {
+            importRun =
+                std::make_unique<ToolRun>(onReader({"--card-wait", "30", "phonebook", "import",
+                                                    path("beside.vcf"), "--no-backup"}),
+                                          path("import.log"));
+        };
+        const std::function<void()> startBackup = [&] {
+            backupRun = std::make_unique<ToolRun>(
+                onReader({"--card-wait", "30", "backup", "-o", path("beside.json")}),
+                path("beside.log"));
+        };
+        (round % 2 == 0 ? startImport : startBackup)();
+        std::this_thread::sleep_for(pause);
+        (round % 2 == 0 ? startBackup : startImport)();
+        ToolRun& import = *importRun;
+        ToolRun& backup = *backupRun;
         ASSERT_EQ(import.wait(), 0) << import.output();
         const int status = backup.wait();
         if (after.empty()) {
