@@ -160,7 +160,7 @@ void resetInterruptState() {
     writeState() = WriteState{};
 }
 
-std::string interruptReport(int signal) {
+std::string interruptReport(int signal, bool commandFinished) {
     const WriteState& state = writeState();
     std::ostringstream out;
     out << "interrupted by "
@@ -172,14 +172,20 @@ std::string interruptReport(int signal) {
         out << " Nothing was written to the card.";
         return out.str();
     }
-    if (state.completed && !gWriting) {
-        out << " The write of " << state.what << " had finished.";
+    if (commandFinished) {
+        out << " The command had finished: the card was written and checked.";
         return out.str();
     }
-    out << " The command in flight was finished; nothing was sent after it.\n";
-    out << "Written to the card while writing " << state.what << ": "
-        << (state.account.empty() ? "nothing" : state.account.describe()) << ".\n";
-    out << "The card may hold a partial phone book or message store.";
+    const std::string written = state.account.empty() ? "nothing" : state.account.describe();
+    if (state.completed && !gWriting) {
+        out << " The write of " << state.what << " had finished (written: " << written
+            << "); nothing was written after it, and what was written may not have been read "
+               "back and checked.";
+    } else {
+        out << " The command in flight was finished; nothing was sent after it.\n";
+        out << "Written to the card while writing " << state.what << ": " << written << ".\n";
+        out << "The card may hold a partial phone book or message store.";
+    }
     if (!state.restoreCommand.empty()) {
         out << " To put back what it held before, run:\n  " << state.restoreCommand;
     } else {
@@ -203,7 +209,7 @@ int runCommand(const std::function<int()>& command) {
     if (const int signal = pendingSignal(); signal != 0) {
         // A card error caused by the refusal after the signal says nothing
         // the report does not say better.
-        std::cerr << "zrn: " << interruptReport(signal) << "\n";
+        std::cerr << "zrn: " << interruptReport(signal, failure.empty() && code == kExitOk) << "\n";
         return exitCodeForSignal(signal);
     }
     if (!failure.empty()) {

@@ -63,8 +63,9 @@ void endWritePhase();
 bool inWritePhase();
 
 // The message after a signal: what was written, what the card may hold and
-// the restore command; or that nothing was written.
-std::string interruptReport(int signal);
+// the restore command; or that nothing was written. `commandFinished`: the
+// command had ended with success all the same.
+std::string interruptReport(int signal, bool commandFinished);
 
 // Watches the exchanges: refuses every command once a signal is noted, and
 // keeps the write account of the commands the card accepted.

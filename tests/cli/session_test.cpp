@@ -142,6 +142,22 @@ TEST_F(Session, ASignalBeforeTheWriteWritesNothing) {
     }
 }
 
+TEST_F(Session, ASignalDuringTheReadBackSaysTheWriteHadFinished) {
+    test::Run clean;
+    const sim::CardImage written = cleanResult(clean);
+    const test::Run run = import(std::nullopt, [&](std::size_t number, ByteView) {
+        if (number == clean.lastUpdate + 3) {
+            std::raise(SIGTERM);
+        }
+    });
+    EXPECT_EQ(run.exitCode, 143) << run.err;
+    EXPECT_NE(run.err.find("The write of the phone book had finished"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("may not have been read back"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(" restore " + ws_.path("before.json")), std::string::npos) << run.err;
+    EXPECT_EQ(card(), written);
+}
+
 TEST_F(Session, AFailedReadBackAfterACompleteWriteSaysTheWriteWentThrough) {
     test::Run clean;
     const sim::CardImage written = cleanResult(clean);
