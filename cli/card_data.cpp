@@ -8,6 +8,7 @@
 #include "cli/atomic_file.h"
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
+#include "cli/image_json.h"
 #include "cli/progress.h"
 #include "cli/text/terminal.h"
 #include "core/card.h"
@@ -68,11 +69,6 @@ Bytes freeRecord() {
     return r;
 }
 
-bool writeMayHaveStarted(std::int32_t code) {
-    const result::Row* row = result::find(code);
-    return row == nullptr || row->mayFollowWrite;
-}
-
 // After a write that went through, a failed read is a check that could not
 // be made, not a card left as it was.
 std::string readFailureAdvice(const CardSession& session, const std::string& what) {
@@ -89,57 +85,238 @@ std::string describeRecord(const StoredSms& s) {
     return s.store + " message " + std::to_string(s.position);
 }
 
+// The ICCID's digits (GSM 11.11 10.1.1: swapped nibbles, F filler).
+std::string iccidText(const images::CardImages& images) {
+    const images::FileImage* f = images.present(images::fileId::kIccid);
+    std::string digits;
+    for (std::size_t i = 0; f != nullptr && i < f->data.size(); ++i) {
+        for (const unsigned nibble : {f->data[i] & 0x0Fu, static_cast<unsigned>(f->data[i] >> 4)}) {
+            if (nibble <= 9) {
+                digits.push_back(static_cast<char>('0' + nibble));
+            }
+        }
+    }
+    return digits;
+}
+
+// GetConfig's text from the geometry read when the session began: the
+// backup holds what was read then, and asks the card nothing more.
+std::string capacitiesText(const CardSession& session) {
+    char text[64] = {};
+    core::configTextAsConnected(session.extended(), text);
+    return text;
+}
+
 }  // namespace
 
-PhonebookSnapshot readPhonebook(CardSession& session) {
-    core::Stream stream;
+images::CardImages readImages(CardSession& session, images::Parts parts) {
+    const PhonebookRoom& room = session.room();
+    const MessageStores& stores = session.stores();
+    std::size_t expected = kCommandOverhead;
+    if (parts.phonebook) {
+        expected += phonebookReadCommands(room);
+    }
+    if (parts.messages) {
+        expected += stores.smsRecords + stores.extraRecords;
+    }
+    images::Result<images::CardImages> read;
     {
-        Progress progress("reading the phone book", phonebookReadCommands(session.room()));
-        stream = core::readWholePhonebook();
+        Progress progress("reading the card", expected);
+        read = images::readCardImages(session.extended(), parts);
     }
-    if (stream.result != 0) {
-        failLibrary("ReadZRN", stream.result,
-                    readFailureAdvice(session, "The phone book could not be read."));
+    if (!read) {
+        fail(kExitCard, read.failure.what +
+                            ". The card could not be read whole; nothing was changed. Check the "
+                            "card in the reader and try again.");
     }
-    auto raw = parsePhonebookStream(stream.bytes);
+    const images::CardImages& got = *read.value;
+    std::optional<std::string> why = images::disagreement(got);
+    if (!why && parts.phonebook && !session.extended()) {
+        const images::FileImage* adn = got.present(images::fileId::kAdn);
+        if (adn == nullptr || adn->recordLength != room.adnRecordLength ||
+            adn->recordCount() != std::min<std::size_t>(room.adnRecordCount, 255)) {
+            why = "EF_ADN differs from the one found when the session began";
+        }
+    }
+    if (!why && parts.messages) {
+        const images::FileImage* sms = got.present(images::fileId::kSms);
+        const bool extra = got.present(images::fileId::kExtraMessages) != nullptr;
+        const bool index = got.present(images::fileId::kExtraMessageIndex) != nullptr;
+        if (sms == nullptr || extra != stores.extraFile || index != stores.extraIndex) {
+            why = "the message stores differ from those found when the session began";
+        }
+    }
+    if (why) {
+        fail(kExitCard, "the card answered differently while it was read: " + *why +
+                            ". Nothing was changed; check the card in the reader and try again.");
+    }
+    return got;
+}
+
+PhonebookSnapshot phonebookOf(const images::CardImages& images) {
+    auto built = images::phonebookFromImages(images);
+    if (!built) {
+        fail(kExitCard,
+             "the phone book could not be read: " + built.failure.what + ". Nothing was changed.");
+    }
+    auto raw = parsePhonebookStream(built.value->stream, &built.value->tonNpi);
     if (!raw) {
-        fail(kExitCard, "the library returned a phone book this tool cannot read: " + raw.error());
+        fail(kExitCard, "the card holds a phone book this tool cannot read: " + raw.error());
     }
     PhonebookSnapshot s;
-    s.stream = std::move(stream.bytes);
-    s.count = stream.count;
+    s.stream = std::move(built.value->stream);
+    s.count = built.value->count;
     s.raw = std::move(raw.value());
     s.phonebook = decodePhonebook(s.raw);
+    return s;
+}
+
+PhonebookSnapshot readPhonebook(CardSession& session) {
+    PhonebookSnapshot s = phonebookOf(readImages(session, {true, false}));
     for (const std::string& damage : numbersWithDigitsAfterTheirEnd(s.raw)) {
         std::cerr << "warning: " << text::terminalText(damage) << "\n";
     }
     return s;
 }
 
-void writePhonebook(CardSession& session, const Bytes& stream, std::int32_t count,
-                    const RawPhonebook& expected) {
-    std::int32_t rv = 0;
-    session.beginWrite("the phone book");
+namespace {
+
+// Writes `target` where it differs from `before`, then reads back every
+// record and piece written; fails when a write or the read-back fails or the
+// card holds other bytes. Returns what was sent and the files the card now
+// holds (`before` with `target` over it).
+std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
+    CardSession& session, const images::CardImages& target, const images::CardImages& before,
+    images::Parts parts, const char* what) {
+    images::WriteReport report;
+    session.beginWrite(std::string("the ") + what);
     {
-        Progress progress("writing the phone book", phonebookWriteCommands(session.room()));
-        rv = core::writePhonebook(count, stream);
+        Progress progress(std::string("writing the ") + what,
+                          parts.phonebook ? phonebookWriteCommands(session.room())
+                                          : messageCommands(session.stores()));
+        report = images::writeDifferences(before, target);
     }
-    session.markWritten();
-    if (rv != 0) {
-        failLibrary("WriteZRN", rv,
-                    writeMayHaveStarted(rv)
-                        ? "The card may now hold a partly written phone book: restore the "
-                          "backup with zrn restore BACKUP."
-                        : "The phone book was refused before anything was written.");
+    if (report.anythingWritten()) {
+        session.markWritten();
+    }
+    if (!report.complete) {
+        fail(kExitCard, report.failure +
+                            (report.anythingWritten()
+                                 ? ". The card may now hold a partly written " + std::string(what) +
+                                       ": restore the backup with zrn restore BACKUP."
+                                 : ". Nothing was written to the card."));
     }
     session.endWrite();
-    const PhonebookSnapshot back = readPhonebook(session);
-    if (auto difference = firstDifference(expected, back.raw, session.room())) {
+    const images::ReadBack back = images::readBackWritten(target, report);
+    if (back.readFailed) {
+        fail(kExitCard, "the " + std::string(what) + " was written (" +
+                            std::to_string(report.recordsWritten) + " record(s), " +
+                            std::to_string(report.piecesWritten) +
+                            " piece(s)), but reading it back failed: " + *back.difference +
+                            ". The check could not be made; read the card again with zrn show.");
+    }
+    if (back.difference) {
+        fail(kExitCard, "the card does not hold what was written: " + *back.difference +
+                            ". Restore the backup with zrn restore BACKUP, or write again.");
+    }
+    // What the card now holds: the files as they were, with what was written
+    // (and read back the same) over them.
+    images::CardImages now = before;
+    for (const images::FileImage& f : target.files) {
+        if (images::FileImage* n = now.find(f.file->id)) {
+            *n = f;
+        }
+    }
+    return {report, std::move(now)};
+}
+
+// The TON of every number element of the stream `phonebookStream` builds,
+// in stream order: one per number in the extended layout, one per contact
+// (its first number) in the standard layout.
+std::vector<bool> internationalFlags(const RawPhonebook& raw, bool extended) {
+    std::vector<bool> flags;
+    for (const RawContact& c : raw.contacts) {
+        if (extended) {
+            for (const RawNumber& n : c.numbers) {
+                flags.push_back(n.international);
+            }
+        } else {
+            flags.push_back(!c.numbers.empty() && c.numbers[0].international);
+        }
+    }
+    return flags;
+}
+
+}  // namespace
+
+void writePhonebook(CardSession& session, const EncodedPhonebook& encoded,
+                    const images::CardImages& before) {
+    const images::PhonebookTarget target = images::phonebookTarget(
+        before, encoded.stream, encoded.count, internationalFlags(encoded.raw, session.extended()));
+    if (target.refusal != 0) {
+        failLibrary("WriteZRN", target.refusal,
+                    "The phone book was refused before anything was written.");
+    }
+    const auto [report, back] =
+        writeAndReadBack(session, target.images, before, {true, false}, "phone book");
+    const PhonebookSnapshot read = phonebookOf(back);
+    if (auto difference = firstDifference(encoded.raw, read.raw, session.room())) {
         fail(kExitCard, "the card does not hold what was written: " + *difference +
                             ". Restore the backup with zrn restore BACKUP, or write again.");
     }
     // A simulator image is the card: the write is done once the file holds it.
-    session.save();
+    if (report.anythingWritten()) {
+        session.save();
+    }
+    std::cerr << "wrote " << encoded.count << " contact(s) (" << report.recordsWritten
+              << " record(s) and " << report.piecesWritten
+              << " piece(s) changed); read back and verified\n";
+}
+
+ImageRestorePlan planImageRestore(const images::CardImages& backup, const images::CardImages& card,
+                                  images::Parts parts) {
+    ImageRestorePlan plan;
+    if (backup.extended != card.extended) {
+        plan.whyNot = std::string("the backup is of the ") +
+                      (backup.extended ? "extended" : "standard") + " layout, this card of the " +
+                      (card.extended ? "extended" : "standard");
+        return plan;
+    }
+    if (parts.phonebook && backup.phonebookDirectory != card.phonebookDirectory) {
+        plan.whyNot = "the phone book lives in another directory on this card";
+        return plan;
+    }
+    const images::CardImages wanted = images::select(backup, parts, false);
+    for (const images::FileImage& f : images::select(card, parts, false).files) {
+        const images::FileImage* b = wanted.find(f.file->id);
+        if (b == nullptr) {
+            plan.whyNot = std::string("the backup holds no image of the ") + f.file->name;
+            return plan;
+        }
+        if (!b->sameShape(f)) {
+            plan.whyNot =
+                std::string("the ") + f.file->name + " differs in presence, size or record length";
+            return plan;
+        }
+        if (!images::isWritable(*f.file) && f.file->id != images::fileId::kIccid &&
+            b->data != f.data) {
+            plan.whyNot = std::string("the ") + f.file->name + " holds another configuration";
+            return plan;
+        }
+    }
+    plan.target = images::select(backup, parts, true);
+    return plan;
+}
+
+RestoredImages restoreImages(CardSession& session, const images::CardImages& target,
+                             const images::CardImages& before) {
+    const images::Parts parts{target.find(images::fileId::kAdn) != nullptr,
+                              target.find(images::fileId::kSms) != nullptr};
+    auto [report, now] = writeAndReadBack(session, target, before, parts, "card files");
+    if (report.anythingWritten()) {
+        session.save();
+    }
+    return {std::move(report), std::move(now)};
 }
 
 MessagesSnapshot readMessages(CardSession& session) {
@@ -159,21 +336,26 @@ MessagesSnapshot readMessages(CardSession& session) {
     return {std::move(stream.bytes), std::move(stored.value())};
 }
 
-std::vector<StoredSms> readDeletedMessages(CardSession& session) {
-    const MessageStores& stores = session.stores();
-    std::vector<core::MessageRecordAt> records;
-    std::string failure;
-    {
-        Progress progress("looking for deleted messages",
-                          stores.smsRecords + stores.extraRecords + kCommandOverhead);
-        if (!core::readEveryMessageRecord(records, failure)) {
-            fail(kExitCard, failure + " could not be read; nothing was changed");
-        }
+MessagesSnapshot messagesOf(const images::CardImages& images) {
+    auto stream = images::messageStreamOf(images);
+    if (!stream) {
+        fail(kExitCard, stream.failure.what + "; nothing was changed");
     }
+    MessagesSnapshot s;
+    s.stream = std::move(*stream.value);
+    auto stored = parseSmsStream(s.stream);
+    if (!stored) {
+        fail(kExitCard, "the card holds messages this tool cannot read: " + stored.error());
+    }
+    s.stored = std::move(stored.value());
+    return s;
+}
+
+std::vector<StoredSms> deletedMessagesOf(const images::CardImages& images) {
     std::vector<StoredSms> found;
-    for (core::MessageRecordAt& r : records) {
+    for (const images::FreeRecord& r : images::freeMessageRecords(images)) {
         if (holdsDeletedMessage(r.bytes)) {
-            found.push_back({std::move(r.store), r.position, std::move(r.bytes)});
+            found.push_back({r.store, r.position, Bytes(r.bytes.begin(), r.bytes.end())});
         }
     }
     return found;
@@ -289,45 +471,48 @@ void writeMessages(CardSession& session, const PreparedMessages& prepared) {
     session.save();
 }
 
-nlohmann::ordered_json backupDocument(CardSession& session, const PhonebookSnapshot* phonebook,
-                                      const MessagesSnapshot* messages) {
+CardCopy readCard(CardSession& session, bool phonebook, bool messages) {
+    CardCopy copy;
+    copy.images = readImages(session, {phonebook, messages});
+    if (phonebook) {
+        copy.phonebook = phonebookOf(copy.images);
+    }
+    if (messages) {
+        copy.messages = messagesOf(copy.images);
+        copy.deleted = deletedMessagesOf(copy.images);
+    }
+    return copy;
+}
+
+nlohmann::ordered_json backupDocument(CardSession& session, const CardCopy& copy) {
     nlohmann::ordered_json doc = {{"format", "zrn-backup"}, {"version", 1}, {"created", isoNow()}};
     doc["card"] = {{"source", session.source()},
                    {"atr", toHex(session.atr(), false)},
-                   {"iccid", session.iccid()},
+                   {"iccid", iccidText(copy.images)},
                    {"layout", session.layoutName()},
-                   {"capacities", session.configText()}};
-    if (phonebook != nullptr) {
+                   {"capacities", capacitiesText(session)}};
+    if (copy.phonebook) {
         nlohmann::ordered_json pb =
-            formats::phonebookToJson(phonebook->phonebook, session.layoutName());
+            formats::phonebookToJson(copy.phonebook->phonebook, session.layoutName());
         pb.erase("format");
         pb.erase("version");
-        pb["count"] = phonebook->count;
-        pb["stream"] = toHex(phonebook->stream, false);
+        pb["count"] = copy.phonebook->count;
+        pb["stream"] = toHex(copy.phonebook->stream, false);
         doc["phonebook"] = pb;
     }
-    if (messages != nullptr) {
-        nlohmann::ordered_json m = formats::messagesToJson(messages->stored);
+    if (copy.messages) {
+        nlohmann::ordered_json m = formats::messagesToJson(copy.messages->stored);
         m.erase("format");
         m.erase("version");
-        m["deleted"] = deletedMessagesJson(readDeletedMessages(session));
+        m["deleted"] = deletedMessagesJson(copy.deleted);
         doc["messages"] = m;
     }
+    doc["images"] = images::imagesToJson(copy.images);
     return doc;
 }
 
-std::string saveBackup(CardSession& session, const std::string& path, bool phonebook,
-                       bool messages) {
-    std::optional<PhonebookSnapshot> pb;
-    std::optional<MessagesSnapshot> sms;
-    if (phonebook) {
-        pb = readPhonebook(session);
-    }
-    if (messages) {
-        sms = readMessages(session);
-    }
-    const nlohmann::ordered_json doc =
-        backupDocument(session, pb ? &*pb : nullptr, sms ? &*sms : nullptr);
+std::string saveBackup(CardSession& session, const std::string& path, const CardCopy& copy) {
+    const nlohmann::ordered_json doc = backupDocument(session, copy);
     const std::string text =
         doc.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
     try {

@@ -559,6 +559,10 @@ std::string CardSession::configText() {
     return text;
 }
 
+sim::SimCard* CardSession::simulatedCard() {
+    return simulator_ ? &simulator_->card : nullptr;
+}
+
 void CardSession::save() {
     if (!simulator_) {
         return;

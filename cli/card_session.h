@@ -15,6 +15,10 @@
 #include "cli/phonebook_model.h"
 #include "core/card.h"
 
+namespace zrn::sim {
+class SimCard;
+}  // namespace zrn::sim
+
 namespace zrn::cli {
 
 class CountingTransport;
@@ -92,6 +96,9 @@ class CardSession {
     void noteBackup(const std::string& path);
     // Saves the simulator image now (no-op for a reader).
     void save();
+    // The simulated card of a --sim session (nullptr for a reader), for tests
+    // that watch or disturb its exchanges.
+    sim::SimCard* simulatedCard();
 
   private:
     CardSession() = default;

@@ -77,6 +77,7 @@ struct NumberCoding {
     Bytes digits;
     std::string problem;
     bool refused = false;
+    bool international = false;
 };
 
 NumberCoding numberToDigitText(std::string_view number, const EncodeOptions& options) {
@@ -89,16 +90,16 @@ NumberCoding numberToDigitText(std::string_view number, const EncodeOptions& opt
         text.push_back(c);
     }
     if (!text.empty() && text[0] == '+') {
-        if (!options.plusAs00) {
-            result.refused = true;
-            result.problem = "number " + std::string(number) +
-                             " begins with '+': the card stores every number with type "
-                             "unknown/national (TON/NPI 81), so it cannot be stored as "
-                             "international. Use --plus-as 00 to store it as 00" +
-                             text.substr(1) + ", or write it in national form";
+        if (options.plusAs00) {
+            text = "00" + text.substr(1);
+        } else {
+            text = text.substr(1);
+            result.international = true;
+        }
+        if (text.empty()) {
+            result.problem = "number " + std::string(number) + " holds no digit after '+': dropped";
             return result;
         }
-        text = "00" + text.substr(1);
     }
     for (const char c : text) {
         std::uint8_t d = 0;
@@ -242,7 +243,7 @@ class Encoder {
                 }
                 --left;
             }
-            numbers.push_back({number.type, std::move(coded.digits)});
+            numbers.push_back({number.type, std::move(coded.digits), coded.international});
         }
         return numbers;
     }
@@ -370,7 +371,7 @@ class Encoder {
             if (!numbers.empty()) {
                 for (std::size_t n = 1; n < numbers.size(); ++n) {
                     loss(where, "a standard-layout card holds one number per contact: " +
-                                    digitTextToNumber(numbers[n].digits) + " dropped");
+                                    rawNumberText(numbers[n]) + " dropped");
                 }
                 numbers.resize(1);
                 numbers[0].type = NumberType::kGeneral;
@@ -438,7 +439,7 @@ std::string numbersText(const std::vector<RawNumber>& numbers) {
         if (!out.empty()) {
             out += ", ";
         }
-        out += std::string(numberTypeName(n.type)) + " " + digitTextToNumber(n.digits);
+        out += std::string(numberTypeName(n.type)) + " " + rawNumberText(n);
     }
     return out.empty() ? "none" : out;
 }
@@ -455,7 +456,8 @@ bool sameNumbers(const std::vector<RawNumber>& a, const std::vector<RawNumber>& 
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].type != b[i].type || a[i].digits != b[i].digits) {
+        if (a[i].type != b[i].type || a[i].digits != b[i].digits ||
+            a[i].international != b[i].international) {
             return false;
         }
     }
@@ -598,7 +600,9 @@ std::vector<int> parseGroupDigits(ByteView digits) {
     return groups;
 }
 
-Outcome<RawPhonebook> parsePhonebookStream(ByteView stream) {
+Outcome<RawPhonebook> parsePhonebookStream(ByteView stream,
+                                           const std::vector<std::uint8_t>* tonNpi) {
+    std::size_t numberElements = 0;
     auto top = splitElements(stream);
     if (!top) {
         return Outcome<RawPhonebook>::failure("phone-book stream: " + top.error());
@@ -635,8 +639,11 @@ Outcome<RawPhonebook> parsePhonebookStream(ByteView stream) {
             if (e.tag == "NMT") {
                 contact.name = value;
             } else if (const auto type = typeFromTag(e.tag)) {
+                const std::size_t k = numberElements++;
                 if (!value.empty()) {
-                    contact.numbers.push_back({*type, value});
+                    const bool international = tonNpi != nullptr && k < tonNpi->size() &&
+                                               isInternationalTonNpi((*tonNpi)[k]);
+                    contact.numbers.push_back({*type, value, international});
                 }
                 afterNumber = true;
                 continue;
@@ -654,6 +661,11 @@ Outcome<RawPhonebook> parsePhonebookStream(ByteView stream) {
     return book;
 }
 
+std::string rawNumberText(const RawNumber& number) {
+    const std::string digits = digitTextToNumber(number.digits);
+    return number.international && !digits.empty() ? "+" + digits : digits;
+}
+
 Phonebook decodePhonebook(const RawPhonebook& raw) {
     Phonebook book;
     for (std::size_t i = 0; i < raw.groups.size(); ++i) {
@@ -663,7 +675,7 @@ Phonebook decodePhonebook(const RawPhonebook& raw) {
         Contact c;
         c.name = text::decodeAlpha(rc.name);
         for (const RawNumber& n : rc.numbers) {
-            c.numbers.push_back({n.type, digitTextToNumber(n.digits)});
+            c.numbers.push_back({n.type, rawNumberText(n)});
         }
         for (const Bytes& a : rc.adi) {
             if (!a.empty()) {

@@ -65,7 +65,20 @@ std::string digitTextToNumber(ByteView digits);
 struct RawNumber {
     NumberType type;
     Bytes digits;
+    // The card's TON/NPI says international (GSM 04.08 10.5.4.7, type of
+    // number 001): shown with a leading '+'. The stream itself has no TON.
+    bool international = false;
 };
+
+// TON/NPI bytes: the type of number is bits 4-6.
+constexpr std::uint8_t kTonMask = 0x70;
+constexpr std::uint8_t kTonInternational = 0x10;
+constexpr std::uint8_t kTonNpiInternational = 0x91;
+constexpr bool isInternationalTonNpi(std::uint8_t tonNpi) {
+    return (tonNpi & kTonMask) == kTonInternational;
+}
+// A number as people read it: '+' before the digits of an international one.
+std::string rawNumberText(const RawNumber& number);
 
 struct RawContact {
     Bytes name;
@@ -81,7 +94,10 @@ struct RawPhonebook {
 
 // Parses a stream as ReadZRN returns it (either layout). Every length is
 // checked against the bytes that remain; never reads outside `stream`.
-Outcome<RawPhonebook> parsePhonebookStream(ByteView stream);
+// `tonNpi`, when given, holds the TON/NPI byte of every number element in
+// stream order (empty ones included); international ones are marked so.
+Outcome<RawPhonebook> parsePhonebookStream(ByteView stream,
+                                           const std::vector<std::uint8_t>* tonNpi = nullptr);
 // Group digits ("1\x013") to numbers, read as the writer reads them.
 std::vector<int> parseGroupDigits(ByteView digits);
 Phonebook decodePhonebook(const RawPhonebook& raw);
@@ -110,7 +126,9 @@ struct PhonebookRoom {
 };
 
 struct EncodeOptions {
-    bool plusAs00 = false;  // store a leading '+' as "00"
+    // Store a leading '+' as "00" with the national TON; otherwise the digits
+    // after it go to the card with the international TON/NPI 91.
+    bool plusAs00 = false;
 };
 
 // Something that will not reach the card as given.

@@ -128,69 +128,8 @@ std::int32_t writeMessages(std::int32_t count, ByteView stream) {
     return writeMessages(count, static_cast<std::int32_t>(stream.size()), stream.data());
 }
 
-namespace {
-
-// The records of one store, appended with their store names; false when the
-// file is there but cannot be read whole.
-bool appendStoreRecords(const channel::CardFile& file, bool extra, const Bytes& index,
-                        std::vector<MessageRecordAt>& records) {
-    auto& channel = cardChannel();
-    const auto described = channel::DescribeFile(channel, file);
-    if (!described || described.info->recordLength != kSmsRecordLength) {
-        return false;
-    }
-    const std::uint32_t count =
-        std::min<std::uint32_t>(described.info->recordCount(), sms::kMaxAddressableRecords);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        MessageRecordAt record;
-        record.bytes.resize(kSmsRecordLength);
-        std::uint8_t got = 0;
-        if (!channel.ReadRecord(static_cast<std::uint8_t>(i), record.bytes.data(),
-                                static_cast<std::uint8_t>(kSmsRecordLength), &got) ||
-            got != kSmsRecordLength) {
-            return false;
-        }
-        record.store = !extra ? "CMS" : (i < index.size() && index[i] == 1 ? "EMS" : "LMS");
-        record.position = static_cast<int>(i + 1);
-        records.push_back(std::move(record));
-    }
-    return true;
-}
-
-}  // namespace
-
-bool readEveryMessageRecord(std::vector<MessageRecordAt>& records, std::string& failure) {
-    auto& channel = cardChannel();
-    records.clear();
-    if (!appendStoreRecords(channel::files::kSms, false, {}, records)) {
-        failure = "EF_SMS";
-        return false;
-    }
-    const auto extra = channel::DescribeFile(channel, channel::files::kExtraMessages);
-    if (!extra) {
-        if (extra.path.notFound()) {
-            return true;
-        }
-        failure = "the extra message file";
-        return false;
-    }
-    Bytes index;  // value 1 marks an EMS record
-    const auto described = channel::DescribeFile(channel, channel::files::kExtraMessageIndex);
-    if (described) {
-        index.resize(described.info->fileSize);
-        if (!channel.readTransparent(index.data(), index.size())) {
-            failure = "the extra message index";
-            return false;
-        }
-    } else if (!described.path.notFound()) {
-        failure = "the extra message index";
-        return false;
-    }
-    if (!appendStoreRecords(channel::files::kExtraMessages, true, index, records)) {
-        failure = "the extra message file";
-        return false;
-    }
-    return true;
+void configTextAsConnected(bool extended, char* text) {
+    formatConfigText(phonebookGeometry(), extended, text);
 }
 
 CardRoom room() {

@@ -57,23 +57,13 @@ struct Stream {
 };
 
 std::int32_t config(std::string& text);
+// The capacities text from the geometry the connection read, without asking
+// the card anything (`extended`: the layout found then); `text` holds 41 bytes.
+void configTextAsConnected(bool extended, char* text);
 Stream readWholePhonebook();
 std::int32_t writePhonebook(std::int32_t count, ByteView stream);
 Stream readAllMessages();
 std::int32_t writeMessages(std::int32_t count, ByteView stream);
-
-// One record of a message store as the card holds it, free or not.
-struct MessageRecordAt {
-    std::string store;  // "CMS" (EF_SMS), "LMS" or "EMS" (the extra file, by its index)
-    int position = 0;   // the record number in its file, from 1
-    Bytes bytes;        // the whole 176-byte record
-};
-
-// Every record of EF_SMS and of the extra message file, free ones included,
-// in file order: what recovering deleted messages needs. False, with the
-// file that could not be read in `failure`, when any read fails; a card
-// without the extra file (or its index) is not a failure.
-bool readEveryMessageRecord(std::vector<MessageRecordAt>& records, std::string& failure);
 
 // ---- Card facts ----------------------------------------------------------
 

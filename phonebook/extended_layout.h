@@ -40,10 +40,16 @@ bool LoadNameFile(channel::CardChannel& channel, const PhonebookGeometry& geomet
 bool LoadNumberFile(channel::CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image);
 bool LoadAdiFile(channel::CardChannel& channel, const PhonebookGeometry& geometry, Bytes& image);
 
+// One GRP element from a group record of which `received` bytes came back.
+void AppendGroupElement(StreamBuilder& out, const std::uint8_t* record, std::size_t received);
+
 // The images into NCD elements; returns the contact count. Cannot fail: every
-// length found in the images is bounded by its slot and its image.
+// length found in the images is bounded by its slot and its image. When
+// `numberSlots` is given it receives, for every number element in stream
+// order, the number slot it was read from.
 std::int32_t BuildExtendedContacts(const PhonebookGeometry& geometry, const ExtendedImages& images,
-                                   Bytes& contacts);
+                                   Bytes& contacts,
+                                   std::vector<std::size_t>* numberSlots = nullptr);
 
 // ---- Writing ---------------------------------------------------------------
 
@@ -59,8 +65,19 @@ std::size_t CollectGroups(ByteView stream, const PhonebookGeometry& geometry, Gr
 // Parses the contacts into images that the caller has made, all 0x00, of the
 // card's file sizes (the ADI image adiCount x adiRecordLength). Returns 0 or
 // the result code of the first refused element; nothing touches the card.
+// When `numberSlots` is given it receives, for every number element taken in
+// stream order, the number slot it went to.
 std::int32_t BuildPhonebookImages(ByteView contacts, const PhonebookGeometry& geometry,
-                                  ExtendedImages& images);
+                                  ExtendedImages& images,
+                                  std::vector<std::size_t>* numberSlots = nullptr);
+
+// The length of the group records the writer sends: the configuration's
+// group name length plus one, at most 255.
+std::size_t GroupRecordLength(const PhonebookGeometry& geometry);
+// A group record of `recordLength` bytes as the writer stores it: the name
+// length, the name (cut to the record), FF after it. An empty name gives the
+// cleared record.
+Bytes GroupRecordBytes(ByteView name, std::size_t recordLength);
 
 // WriteZRN on an extended-layout card (the layout test already made).
 std::int32_t writeExtendedPhonebook(channel::CardChannel& channel,

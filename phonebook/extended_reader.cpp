@@ -116,9 +116,11 @@ Buckets indexAdiEntries(const PhonebookGeometry& geometry, const Bytes& adi, std
 
 class ContactBuilder {
   public:
-    ContactBuilder(const PhonebookGeometry& geometry, const ExtendedImages& images)
+    ContactBuilder(const PhonebookGeometry& geometry, const ExtendedImages& images,
+                   std::vector<std::size_t>* numberSlots)
         : geometry_(geometry),
           images_(images),
+          numberSlots_(numberSlots),
           nameSlotLength_(asSize(geometry.nameSlotLength)),
           contactSlots_(
               std::min(asSize(geometry.nameSlotCount),
@@ -187,6 +189,9 @@ class ContactBuilder {
                     kNumberKinds[kind].tag,
                     {reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()});
                 out_.appendEmpty(tag::kGpi);
+                if (numberSlots_ != nullptr) {
+                    numberSlots_->push_back(s);
+                }
             }
         }
     }
@@ -243,6 +248,7 @@ class ContactBuilder {
 
     const PhonebookGeometry& geometry_;
     const ExtendedImages& images_;
+    std::vector<std::size_t>* numberSlots_;
     std::size_t nameSlotLength_;
     std::size_t contactSlots_;
     Buckets numbers_;
@@ -251,6 +257,15 @@ class ContactBuilder {
 };
 
 }  // namespace
+
+void AppendGroupElement(StreamBuilder& out, const std::uint8_t* record, std::size_t received) {
+    // An erased record (length byte FF) holds no name; any other length is
+    // held to the record.
+    const std::size_t length = received == 0 || record[0] == kErasedLength
+                                   ? 0
+                                   : std::min<std::size_t>(record[0], received - 1u);
+    out.appendElement(tag::kGrp, {record + 1, length});
+}
 
 bool ReadGroupList(CardChannel& channel, const PhonebookGeometry& geometry, Bytes& groupList) {
     const std::size_t groupCount = std::min(asSize(geometry.groupCount), kMaxRecords);
@@ -268,12 +283,7 @@ bool ReadGroupList(CardChannel& channel, const PhonebookGeometry& geometry, Byte
                                 &received)) {
             return false;
         }
-        // An erased record (length byte FF) holds no name; any other length is
-        // held to the record.
-        const std::size_t length = received == 0 || record[0] == kErasedLength
-                                       ? 0
-                                       : std::min<std::size_t>(record[0], received - 1u);
-        out.appendElement(tag::kGrp, {record.data() + 1, length});
+        AppendGroupElement(out, record.data(), received);
     }
     groupList = out.take();
     return true;
@@ -312,8 +322,8 @@ bool LoadAdiFile(CardChannel& channel, const PhonebookGeometry& geometry, Bytes&
 }
 
 std::int32_t BuildExtendedContacts(const PhonebookGeometry& geometry, const ExtendedImages& images,
-                                   Bytes& contacts) {
-    return ContactBuilder(geometry, images).build(contacts);
+                                   Bytes& contacts, std::vector<std::size_t>* numberSlots) {
+    return ContactBuilder(geometry, images, numberSlots).build(contacts);
 }
 
 ExtendedRead readExtendedPhonebook(CardChannel& channel, const PhonebookGeometry& geometry) {

@@ -53,10 +53,12 @@ int adiKindForOrdinal(std::uint8_t optionFlags, int ordinal) {
 // Parses the contacts part of a stream into the images.
 class ImageBuilder {
   public:
-    ImageBuilder(ByteView contacts, const PhonebookGeometry& geometry, ExtendedImages& images)
+    ImageBuilder(ByteView contacts, const PhonebookGeometry& geometry, ExtendedImages& images,
+                 std::vector<std::size_t>* numberSlots)
         : in_(contacts),
           geometry_(geometry),
           images_(images),
+          numberSlots_(numberSlots),
           nameSlotLength_(asSize(geometry.nameSlotLength)),
           numberSlotLength_(asSize(geometry.numberSlotLength)),
           adiEntryLength_(asSize(geometry.adiRecordLength)) {
@@ -66,9 +68,9 @@ class ImageBuilder {
                                           ? 0
                                           : wholeSlots(images.names.size(), nameSlotLength_);
         contactCapacity_ = std::min(asSize(geometry.nameSlotCount), nameSlots);
-        const std::size_t numberSlots = wholeSlots(images.numbers.size(), numberSlotLength_);
-        adnEnd_ = std::min(asSize(geometry.adnCount), numberSlots);
-        otherEnd_ = std::min(asSize(geometry.numberSlotCount), numberSlots);
+        const std::size_t slotsInFile = wholeSlots(images.numbers.size(), numberSlotLength_);
+        adnEnd_ = std::min(asSize(geometry.adnCount), slotsInFile);
+        otherEnd_ = std::min(asSize(geometry.numberSlotCount), slotsInFile);
         nextOther_ = asSize(geometry.adnCount);
         adiEntries_ =
             std::min(adiEntryCount(geometry), wholeSlots(images.adi.size(), adiEntryLength_));
@@ -171,6 +173,9 @@ class ImageBuilder {
             static_cast<std::uint8_t>((kind.typeCode << 5) | ((digits + 1) / 2 + 1));
         slot[kNumberTonNpiByte] = kTonNpiInternationalIsdn;
         EncodeBcd(std::move(text), slot + kNumberBcdOffset);
+        if (numberSlots_ != nullptr) {
+            numberSlots_->push_back(next);
+        }
         ++next;
         in_.skipElement();
         // The element after a number (ReadZRN's empty GPI) is passed over unread.
@@ -230,6 +235,7 @@ class ImageBuilder {
     ElementReader in_;
     const PhonebookGeometry& geometry_;
     ExtendedImages& images_;
+    std::vector<std::size_t>* numberSlots_;
     std::size_t nameSlotLength_;
     std::size_t numberSlotLength_;
     std::size_t adiEntryLength_;
@@ -276,10 +282,8 @@ std::int32_t WriteGroupRecords(CardChannel& channel, const PhonebookGeometry& ge
     if (!channel::SelectGroupFile(channel, geometry.phonebookDirectory, responseLength)) {
         return records == 0 ? result::kOk : result::kCardError;
     }
-    const auto recordLength =
-        static_cast<std::uint8_t>(std::min<std::size_t>(asSize(geometry.groupNameLength) + 1, 255));
-    Bytes record(recordLength, kClearedGroupName);
-    record[0] = 0x00;
+    const auto recordLength = static_cast<std::uint8_t>(GroupRecordLength(geometry));
+    Bytes record = GroupRecordBytes({}, recordLength);
     for (std::size_t r = 0; r < records; ++r) {
         if (!channel.UpdateRecord(static_cast<std::uint8_t>(r), record.data(), recordLength)) {
             return result::kCardError;
@@ -290,10 +294,7 @@ std::int32_t WriteGroupRecords(CardChannel& channel, const PhonebookGeometry& ge
         if (groups[k].empty()) {
             continue;
         }
-        const std::size_t length = std::min<std::size_t>(groups[k].size(), recordLength - 1u);
-        std::fill(record.begin(), record.end(), kClearedGroupName);
-        record[0] = static_cast<std::uint8_t>(length);
-        std::copy_n(groups[k].begin(), length, record.begin() + 1);
+        record = GroupRecordBytes(groups[k], recordLength);
         if (!channel.UpdateRecord(static_cast<std::uint8_t>(k), record.data(), recordLength)) {
             return result::kCardError;
         }
@@ -408,8 +409,23 @@ std::size_t CollectGroups(ByteView stream, const PhonebookGeometry& geometry, Gr
 }
 
 std::int32_t BuildPhonebookImages(ByteView contacts, const PhonebookGeometry& geometry,
-                                  ExtendedImages& images) {
-    return ImageBuilder(contacts, geometry, images).run();
+                                  ExtendedImages& images, std::vector<std::size_t>* numberSlots) {
+    return ImageBuilder(contacts, geometry, images, numberSlots).run();
+}
+
+std::size_t GroupRecordLength(const PhonebookGeometry& geometry) {
+    return std::min<std::size_t>(asSize(geometry.groupNameLength) + 1, kMaxCommandData);
+}
+
+Bytes GroupRecordBytes(ByteView name, std::size_t recordLength) {
+    Bytes record(recordLength, kClearedGroupName);
+    if (recordLength == 0) {
+        return record;
+    }
+    const std::size_t length = std::min<std::size_t>(name.size(), recordLength - 1u);
+    record[0] = static_cast<std::uint8_t>(length);
+    std::copy_n(name.begin(), length, record.begin() + 1);
+    return record;
 }
 
 std::int32_t writeExtendedPhonebook(CardChannel& channel, const PhonebookGeometry& geometry,

@@ -31,6 +31,13 @@ StandardRead readStandardPhonebook(channel::CardChannel& channel);
 // fails or a record length that cannot hold an EF_ADN record.
 bool BuildStandardContacts(channel::CardChannel& channel, std::int32_t& count, Bytes& contacts);
 
+// The same from records already read, `records` holding them one after the
+// other; returns the contact count. When `recordOfContact` is given it
+// receives, for every contact in stream order, its record index (from 0).
+std::int32_t BuildStandardContactsFromRecords(ByteView records, std::size_t recordLength,
+                                              Bytes& contacts,
+                                              std::vector<std::size_t>* recordOfContact = nullptr);
+
 // The records a stream makes, checked whole before any record is touched:
 // `records` receives one record of `recordLength` bytes per NCD taken, in
 // order. Returns 0 or the refusal (kNotAContact, kTooManyContacts, kBadAdn,

@@ -41,7 +41,43 @@ void appendContact(StreamBuilder& out, const Bytes& record, ByteView alpha,
     out.closeElement(head);
 }
 
+// One record into an NCD element; false for an empty record, which gives none.
+bool appendRecord(StreamBuilder& out, const Bytes& record) {
+    const std::size_t alphaLength = record.size() - kAdnTrailerLength;
+    const std::uint8_t lengthByte = record[alphaLength];
+    const std::size_t numberLength = lengthByte == kUnused ? 0 : lengthByte;
+    const ByteView alpha = trimmedAlpha(record, alphaLength);
+    if (alpha.empty() && numberLength == 0) {
+        return false;
+    }
+    appendContact(out, record, alpha, numberLength);
+    return true;
+}
+
 }  // namespace
+
+std::int32_t BuildStandardContactsFromRecords(ByteView records, std::size_t recordLength,
+                                              Bytes& contacts,
+                                              std::vector<std::size_t>* recordOfContact) {
+    std::int32_t count = 0;
+    StreamBuilder out;
+    if (recordLength >= kAdnTrailerLength) {
+        Bytes record(recordLength);
+        const std::size_t total = std::min(records.size() / recordLength, kMaxRecords);
+        for (std::size_t i = 0; i < total; ++i) {
+            std::copy_n(records.begin() + static_cast<std::ptrdiff_t>(i * recordLength),
+                        recordLength, record.begin());
+            if (appendRecord(out, record)) {
+                ++count;
+                if (recordOfContact != nullptr) {
+                    recordOfContact->push_back(i);
+                }
+            }
+        }
+    }
+    contacts = out.take();
+    return count;
+}
 
 bool BuildStandardContacts(CardChannel& channel, std::int32_t& count, Bytes& contacts) {
     count = 0;
@@ -50,7 +86,6 @@ bool BuildStandardContacts(CardChannel& channel, std::int32_t& count, Bytes& con
         return false;
     }
     const std::size_t recordLength = info->recordLength;
-    const std::size_t alphaLength = recordLength - kAdnTrailerLength;
     const std::size_t records = std::min<std::size_t>(info->recordCount(), kMaxRecords);
     StreamBuilder out;
     Bytes record(recordLength);
@@ -63,14 +98,9 @@ bool BuildStandardContacts(CardChannel& channel, std::int32_t& count, Bytes& con
             contacts = out.take();
             return false;
         }
-        const std::uint8_t lengthByte = record[alphaLength];
-        const std::size_t numberLength = lengthByte == kUnused ? 0 : lengthByte;
-        const ByteView alpha = trimmedAlpha(record, alphaLength);
-        if (alpha.empty() && numberLength == 0) {
-            continue;
+        if (appendRecord(out, record)) {
+            ++count;
         }
-        ++count;
-        appendContact(out, record, alpha, numberLength);
     }
     contacts = out.take();
     return true;

@@ -9,6 +9,7 @@
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
 #include "cli/text/terminal.h"
+#include "cli/image_json.h"
 #include "results/result_codes.h"
 #include "sim/card_image.h"
 
@@ -129,8 +130,9 @@ int info(const GlobalOptions& global) {
         line(out, "contacts (EF_ADN)", usedOf(contacts, room.adnRecordCount));
         if (room.adnRecordCount > 0) {
             line(out, "",
-                 "a write by this tool fills at most " + std::to_string(room.adnRecordCount - 1) +
-                     " (the last record stays empty)");
+                 "an import fills at most " + std::to_string(room.adnRecordCount - 1) +
+                     " (the last record stays empty); a restore of this card's own backup "
+                     "keeps every record");
         }
     }
     std::map<std::string, std::size_t> perStore;
@@ -159,18 +161,103 @@ int show(const GlobalOptions& global) {
 
 int backup(const GlobalOptions& global, const ExportOptions& options) {
     auto session = CardSession::open(global.session);
+    const CardCopy copy = readCard(*session, true, true);
     if (options.output.empty() || options.output != "-") {
-        const std::string path = saveBackup(*session, options.output, true, true);
+        const std::string path = saveBackup(*session, options.output, copy);
         std::cerr << "backup written to " << path << "\n";
         return kExitOk;
     }
-    const PhonebookSnapshot phonebook = readPhonebook(*session);
-    const MessagesSnapshot messages = readMessages(*session);
-    writeOutput("-", backupDocument(*session, &phonebook, &messages)
+    writeOutput("-", backupDocument(*session, copy)
                              .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
                          "\n");
     return kExitOk;
 }
+
+namespace {
+
+// The backup's numbers shown with '+' mark the stream's numbers international,
+// contact by contact and number by number, where both agree.
+void markInternational(RawPhonebook& raw, const Phonebook& view) {
+    if (view.contacts.size() != raw.contacts.size()) {
+        return;
+    }
+    for (std::size_t i = 0; i < raw.contacts.size(); ++i) {
+        std::vector<RawNumber>& numbers = raw.contacts[i].numbers;
+        const std::vector<PhoneNumber>& shown = view.contacts[i].numbers;
+        for (std::size_t n = 0; n < numbers.size() && n < shown.size(); ++n) {
+            RawNumber plus = numbers[n];
+            plus.international = true;
+            numbers[n].international =
+                shown[n].number == rawNumberText(plus) && shown[n].number.starts_with('+');
+        }
+    }
+}
+
+// The backup's phone book stream, its numbers marked international as its view shows them.
+std::optional<RawPhonebook> backupRaw(const nlohmann::json& doc) {
+    const auto& pb = doc["phonebook"];
+    Bytes stream;
+    if (!pb.is_object() || !pb.contains("stream") || !pb["stream"].is_string() ||
+        !fromHex(pb["stream"].get<std::string>(), stream)) {
+        return std::nullopt;
+    }
+    auto raw = parsePhonebookStream(stream);
+    if (!raw) {
+        return std::nullopt;
+    }
+    if (auto view = formats::phonebookFromJson(doc)) {
+        markInternational(raw.value(), view.value());
+    }
+    return std::move(raw.value());
+}
+
+// The phone book of a backup coded for this card: its own stream when the
+// layout is the same and it fits, else its decoded view coded anew.
+EncodedPhonebook backupPhonebookForCard(const nlohmann::json& doc, const CardSession& session,
+                                        const ImportOptions& options) {
+    const auto& pb = doc["phonebook"];
+    Bytes stream;
+    const bool sameLayout = pb.is_object() && pb.value("layout", "") == session.layoutName();
+    std::optional<RawPhonebook> raw;
+    if (sameLayout && pb.contains("stream") && pb["stream"].is_string() &&
+        fromHex(pb["stream"].get<std::string>(), stream)) {
+        if (auto parsedRaw = parsePhonebookStream(stream)) {
+            if (!rawDoesNotFit(parsedRaw.value(), session.room())) {
+                raw = parsedRaw.value();
+            }
+        }
+    }
+    auto view = formats::phonebookFromJson(doc);
+    if (raw) {
+        if (view) {
+            markInternational(*raw, view.value());
+        }
+        EncodedPhonebook exact;
+        exact.raw = *raw;
+        exact.stream = phonebookStream(*raw, session.extended());
+        exact.count = static_cast<std::int32_t>(raw->contacts.size());
+        exact.stored = decodePhonebook(*raw);
+        return exact;
+    }
+    if (!view) {
+        fail(kExitUsage, options.file + ": " + view.error());
+    }
+    std::cerr << "the backup's phone book does not fit this card unchanged; it is coded anew for "
+                 "the "
+              << session.layoutName() << " layout\n";
+    EncodeOptions encodeOptions;
+    encodeOptions.plusAs00 = options.plusAs == "00";
+    EncodedPhonebook encoded = encodePhonebook(view.value(), session.room(), encodeOptions);
+    checkIssues(encoded, options);
+    return encoded;
+}
+
+std::string differencesText(const images::WriteReport& report) {
+    return std::to_string(report.recordsWritten) + " record(s) and " +
+           std::to_string(report.piecesWritten) + " piece(s) of at most 255 bytes";
+}
+
+}  // namespace
 
 int restore(const GlobalOptions& global, const ImportOptions& options) {
     const std::string content = readInput(options.file);
@@ -182,44 +269,74 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
     if (!doc.is_object() || doc.value("format", "") != "zrn-backup") {
         fail(kExitUsage, options.file + " is not a zrn backup (made by zrn backup)");
     }
+    if (!options.plusAs.empty() && options.plusAs != "00") {
+        fail(kExitUsage, "--plus-as takes 00 only");
+    }
     const bool hasPhonebook = doc.contains("phonebook");
     const bool hasMessages = doc.contains("messages");
+    std::optional<images::CardImages> backupImages;
+    if (doc.contains("images")) {
+        auto read = images::imagesFromJson(doc["images"]);
+        if (!read) {
+            fail(kExitUsage, options.file + ": " + read.failure.what);
+        }
+        backupImages = std::move(read.value);
+    }
     auto session = CardSession::open(global.session);
+    const images::Parts parts{hasPhonebook, hasMessages};
+
+    // The card as it is now: what the images are compared with, what only
+    // the differing records and pieces are written over, and the backup
+    // taken before the write. A card that cannot be read whole is not written.
+    CardCopy before = readCard(*session, hasPhonebook, hasMessages);
+    ImageRestorePlan plan;
+    if (backupImages) {
+        plan = planImageRestore(*backupImages, before.images, parts);
+    } else {
+        plan.whyNot = "the backup holds no card images (it was made by an older zrn)";
+    }
+    if (plan.target) {
+        if (options.dryRun) {
+            const images::Differences d = images::countDifferences(before.images, *plan.target);
+            std::cout << "Dry run: nothing is written. This card has the backup's layout and "
+                         "geometry: its files would be written back byte for byte, "
+                      << d.records << " record(s) and " << d.pieces
+                      << " piece(s) of at most 255 bytes differ.\n";
+            return kExitOk;
+        }
+        std::cerr << "this card has the backup's layout and geometry: its files are written back "
+                     "byte for byte\n";
+        if (!options.noBackup) {
+            const std::string path = saveBackup(*session, options.backup, before);
+            std::cerr << "backup of the card written to " << path << "\n";
+        }
+        const RestoredImages restored = restoreImages(*session, *plan.target, before.images);
+        if (hasPhonebook) {
+            // The files hold the backup's phone book, as its stream and view say.
+            const std::optional<RawPhonebook> expected = backupRaw(doc);
+            const PhonebookSnapshot now = phonebookOf(restored.now);
+            if (!expected) {
+                fail(kExitUsage, options.file +
+                                     ": the card's files were written back, but the "
+                                     "backup's phone book stream cannot be read to check them");
+            }
+            if (auto difference = firstDifference(*expected, now.raw, session->room())) {
+                fail(kExitCard,
+                     "the card's files were written back, but the phone book they "
+                     "hold differs from the backup's: " +
+                         *difference);
+            }
+        }
+        std::cerr << "restored the card's files byte for byte (" << differencesText(restored.report)
+                  << " differed and were written); read back and verified\n";
+        return kExitOk;
+    }
+    std::cerr << "the backup's files are not written back byte for byte: " << plan.whyNot
+              << ". Its contents are coded for this card instead.\n";
 
     std::optional<EncodedPhonebook> encoded;
     if (hasPhonebook) {
-        const auto& pb = doc["phonebook"];
-        Bytes stream;
-        const bool sameLayout = pb.is_object() && pb.value("layout", "") == session->layoutName();
-        std::optional<RawPhonebook> raw;
-        if (sameLayout && pb.contains("stream") && pb["stream"].is_string() &&
-            fromHex(pb["stream"].get<std::string>(), stream)) {
-            if (auto parsedRaw = parsePhonebookStream(stream)) {
-                if (!rawDoesNotFit(parsedRaw.value(), session->room())) {
-                    raw = parsedRaw.value();
-                }
-            }
-        }
-        if (raw) {
-            EncodedPhonebook exact;
-            exact.raw = *raw;
-            exact.stream = phonebookStream(*raw, session->extended());
-            exact.count = static_cast<std::int32_t>(raw->contacts.size());
-            exact.stored = decodePhonebook(*raw);
-            encoded = std::move(exact);
-        } else {
-            auto view = formats::phonebookFromJson(doc);
-            if (!view) {
-                fail(kExitUsage, options.file + ": " + view.error());
-            }
-            std::cerr << "the backup's phone book does not fit this card unchanged; it is coded "
-                         "anew for the "
-                      << session->layoutName() << " layout\n";
-            EncodeOptions encodeOptions;
-            encodeOptions.plusAs00 = options.plusAs == "00";
-            encoded = encodePhonebook(view.value(), session->room(), encodeOptions);
-            checkIssues(*encoded, options);
-        }
+        encoded = backupPhonebookForCard(doc, *session, options);
     }
     // Both parts are checked against the card before either is written.
     std::optional<PreparedMessages> messages;
@@ -235,9 +352,12 @@ int restore(const GlobalOptions& global, const ImportOptions& options) {
         }
         return kExitOk;
     }
-    backupBeforeWrite(*session, options, hasPhonebook, hasMessages);
+    if (!options.noBackup) {
+        const std::string path = saveBackup(*session, options.backup, before);
+        std::cerr << "backup of the card written to " << path << "\n";
+    }
     if (encoded) {
-        writeEncodedPhonebook(*session, *encoded);
+        writeEncodedPhonebook(*session, *encoded, before.images);
     }
     if (messages) {
         writeMessages(*session, *messages);

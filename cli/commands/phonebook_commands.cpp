@@ -73,7 +73,7 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
             << "  [" << codingOf(raw.name) << "]\n";
         for (const RawNumber& n : raw.numbers) {
             out << "       " << numberTypeName(n.type) << ": "
-                << text::terminalText(digitTextToNumber(n.digits)) << "\n";
+                << text::terminalText(rawNumberText(n)) << "\n";
         }
         for (const Bytes& a : raw.adi) {
             if (!a.empty()) {
@@ -112,35 +112,20 @@ void checkIssues(const EncodedPhonebook& encoded, const ImportOptions& options) 
     }
 }
 
-namespace {
-
-// --no-backup saves no file, but a card that cannot be read whole is not
-// written either: what it holds is read first, in memory.
-void readWithoutSaving(CardSession& session, bool phonebook, bool messages) {
-    if (phonebook) {
-        readPhonebook(session);
+CardCopy backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,
+                           bool messages) {
+    CardCopy copy = readCard(session, phonebook, messages);
+    if (!options.noBackup) {
+        const std::string path = saveBackup(session, options.backup, copy);
+        session.noteBackup(path);
+        std::cerr << "backup of the card written to " << path << "\n";
     }
-    if (messages) {
-        readMessages(session);
-    }
+    return copy;
 }
 
-}  // namespace
-
-void backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,
-                       bool messages) {
-    if (options.noBackup) {
-        readWithoutSaving(session, phonebook, messages);
-        return;
-    }
-    const std::string path = saveBackup(session, options.backup, phonebook, messages);
-    session.noteBackup(path);
-    std::cerr << "backup of the card written to " << path << "\n";
-}
-
-void writeEncodedPhonebook(CardSession& session, const EncodedPhonebook& encoded) {
-    writePhonebook(session, encoded.stream, encoded.count, encoded.raw);
-    std::cerr << "wrote " << encoded.count << " contact(s); read back and verified\n";
+void writeEncodedPhonebook(CardSession& session, const EncodedPhonebook& encoded,
+                           const images::CardImages& before) {
+    writePhonebook(session, encoded, before);
 }
 
 int phonebookExport(const GlobalOptions& global, const ExportOptions& options) {
@@ -212,8 +197,8 @@ int phonebookImport(const GlobalOptions& global, const ImportOptions& options) {
         std::cout << dryRunText(encoded, *session);
         return kExitOk;
     }
-    backupBeforeWrite(*session, options, true, false);
-    writeEncodedPhonebook(*session, encoded);
+    const CardCopy before = backupBeforeWrite(*session, options, true, false);
+    writeEncodedPhonebook(*session, encoded, before.images);
     return kExitOk;
 }
 

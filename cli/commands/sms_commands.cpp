@@ -71,7 +71,7 @@ int smsExport(const GlobalOptions& global, const ExportOptions& options) {
     const MessagesSnapshot snapshot = readMessages(*session);
     std::vector<StoredSms> deleted;
     if (options.deleted) {
-        deleted = readDeletedMessages(*session);
+        deleted = deletedMessagesOf(readImages(*session, {false, true}));
     }
     std::string data;
     if (format == "json") {

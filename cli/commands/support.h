@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/card_data.h"
 #include "cli/card_session.h"
 #include "cli/commands/commands.h"
 #include "cli/formats/imported.h"
@@ -21,9 +22,12 @@ std::string dryRunText(const EncodedPhonebook& encoded, const CardSession& sessi
 void reportIssues(const std::vector<Issue>& issues);
 // Reports the issues; fails when something is refused, or lost without --allow-loss.
 void checkIssues(const EncodedPhonebook& encoded, const ImportOptions& options);
-void backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,
-                       bool messages);
-void writeEncodedPhonebook(CardSession& session, const EncodedPhonebook& encoded);
+// Reads the card whole (a failure stops the write, --no-backup or not) and,
+// unless --no-backup, saves it as a backup first. Returns what was read.
+CardCopy backupBeforeWrite(CardSession& session, const ImportOptions& options, bool phonebook,
+                           bool messages);
+void writeEncodedPhonebook(CardSession& session, const EncodedPhonebook& encoded,
+                           const images::CardImages& before);
 // Messages from a json or raw file, drafts coded; fails with exit code 1.
 std::vector<StoredSms> parseMessagesFile(const std::string& format, const std::string& content,
                                          const std::string& name);

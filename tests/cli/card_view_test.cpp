@@ -131,7 +131,7 @@ TEST_F(CardView, AFullPhoneBookCountsEveryRecord) {
     save();
     const zrn::test::ZrnRun two = zrn("--sim card.json info");
     EXPECT_NE(two.out.find("98 used, 2 free of 100"), std::string::npos) << two.out;
-    EXPECT_NE(two.out.find("fills at most 99"), std::string::npos) << two.out;
+    EXPECT_NE(two.out.find("an import fills at most 99"), std::string::npos) << two.out;
 }
 
 TEST_F(CardView, InfoSaysWhatPhonesSeeOfAnExtendedCard) {

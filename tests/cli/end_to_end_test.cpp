@@ -77,7 +77,15 @@ TEST_F(EndToEnd, ImportOfAnExportGivesTheSamePhonebook) {
             EXPECT_NE(import.err.find("read back and verified"), std::string::npos);
             ASSERT_EQ(
                 zrn(std::string("--sim ") + card + " phonebook export -o after.json").exitCode, 0);
-            EXPECT_EQ(slurp(path("before.json")), slurp(path("after.json")));
+            std::string expected = slurp(path("before.json"));
+            if (std::string(format) == "raw") {
+                // The library's stream has no TON/NPI: its numbers come back national.
+                for (auto at = expected.find("\"+"); at != std::string::npos;
+                     at = expected.find("\"+", at)) {
+                    expected.erase(at + 1, 1);
+                }
+            }
+            EXPECT_EQ(expected, slurp(path("after.json")));
         }
     }
 }
@@ -211,21 +219,21 @@ TEST_F(EndToEnd, AWrongPinIsTriedOnce) {
     EXPECT_EQ(image("extended.json")["chv1"]["attemptsLeft"], 2);
 }
 
-TEST_F(EndToEnd, PlusNumbersNeedPlusAs00) {
+TEST_F(EndToEnd, PlusNumbersAreStoredInternationalOrAs00) {
     spit(
         path("plus.json"),
         R"({"contacts": [{"name": "Eva", "numbers": [{"type": "mobile", "number": "+49 170 1"}]}]})");
-    const std::string before = slurp(path("extended.json"));
-    const Result refused = zrn("--sim extended.json phonebook import plus.json --no-backup");
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("--plus-as 00"), std::string::npos) << refused.err;
-    EXPECT_EQ(slurp(path("extended.json")), before);
-
-    const Result stored =
-        zrn("--sim extended.json phonebook import plus.json --plus-as 00 --no-backup");
+    const Result stored = zrn("--sim extended.json phonebook import plus.json --no-backup");
     ASSERT_EQ(stored.exitCode, 0) << stored.err;
-    EXPECT_NE(zrn("--sim extended.json phonebook export --format csv").out.find("00491701"),
+    EXPECT_NE(zrn("--sim extended.json phonebook export --format csv").out.find("+491701"),
               std::string::npos);
+
+    const Result as00 =
+        zrn("--sim extended.json phonebook import plus.json --plus-as 00 --no-backup");
+    ASSERT_EQ(as00.exitCode, 0) << as00.err;
+    const std::string csv = zrn("--sim extended.json phonebook export --format csv").out;
+    EXPECT_NE(csv.find("00491701"), std::string::npos);
+    EXPECT_EQ(csv.find("+491701"), std::string::npos);
 }
 
 TEST_F(EndToEnd, LossIsReportedAndNeedsConsent) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cli/element_stream.h"
 #include "cli/phonebook_model.h"
 
@@ -113,15 +115,28 @@ TEST(PhonebookEncoding, ExtendedRoundTripKeepsEverything) {
     EXPECT_EQ(e.raw.contacts[0].numbers[1].digits, (Bytes{'0', '1', '7', '1', 0x3A, '1', 0x3B}));
 }
 
-TEST(PhonebookEncoding, PlusIsRefusedUnlessStoredAs00) {
+TEST(PhonebookEncoding, PlusIsStoredInternationalUnlessStoredAs00) {
     Phonebook book;
     book.contacts = {contact("Bo", {{NumberType::kMobile, "+49 170 123"}})};
-    const EncodedPhonebook refused = encodePhonebook(book, extendedRoom());
-    EXPECT_TRUE(refused.refused());
-    EXPECT_TRUE(hasIssue(refused, Issue::Kind::kRefused, "--plus-as 00"));
+    const EncodedPhonebook international = encodePhonebook(book, extendedRoom());
+    ASSERT_FALSE(international.refused());
+    ASSERT_EQ(international.raw.contacts[0].numbers.size(), 1u);
+    EXPECT_TRUE(international.raw.contacts[0].numbers[0].international);
+    EXPECT_EQ(international.raw.contacts[0].numbers[0].digits,
+              (Bytes{'4', '9', '1', '7', '0', '1', '2', '3'}));
+    EXPECT_EQ(international.stored.contacts[0].numbers[0].number, "+49170123");
+    // The stream itself carries the digits only.
+    EXPECT_EQ(international.stream.end(),
+              std::search(international.stream.begin(), international.stream.end(),
+                          std::begin("+49"), std::end("+49") - 1));
     const EncodedPhonebook accepted = encodePhonebook(book, extendedRoom(), {true});
     EXPECT_FALSE(accepted.refused());
+    EXPECT_FALSE(accepted.raw.contacts[0].numbers[0].international);
     EXPECT_EQ(accepted.stored.contacts[0].numbers[0].number, "0049170123");
+
+    Phonebook bare;
+    bare.contacts = {contact("Cy", {{NumberType::kMobile, "+"}})};
+    EXPECT_TRUE(hasIssue(encodePhonebook(bare, extendedRoom()), Issue::Kind::kLoss, "no digit"));
 }
 
 TEST(PhonebookEncoding, WhatDoesNotFitIsReported) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -92,6 +93,63 @@ TEST(ResultTable, ReadmeListsEveryCodeAsTheTableSays) {
     ASSERT_EQ(found.size(), rows.size()) << "README.md's table should read:\n" << expected;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(found[i], readmeRow(rows[i])) << "README.md's table should read:\n" << expected;
+    }
+}
+
+// The codes the public header's comment on `name` lists after "Results:",
+// read as the numbers in it ("331 to 374" counts as both ends).
+std::vector<std::int32_t> headerResults(const std::string& header, const std::string& name) {
+    const std::size_t declaration = header.find("ZRN_CALL " + name + "(");
+    EXPECT_NE(declaration, std::string::npos) << name << " is not declared in zrn.h";
+    const std::size_t comment = header.rfind("/*", declaration);
+    const std::size_t results = header.find("Results:", comment);
+    EXPECT_LT(results, declaration) << name << "'s comment lists no results";
+    std::vector<std::int32_t> codes;
+    const std::string text = header.substr(results, declaration - results);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool negative = text[i] == '-' && i + 1 < text.size() && std::isdigit(text[i + 1]);
+        if (!negative && !std::isdigit(static_cast<unsigned char>(text[i]))) {
+            continue;
+        }
+        // Digits inside a word (EF_ADN's "3F00", "ZRN_...") are not codes.
+        if (i > 0 && std::isalnum(static_cast<unsigned char>(text[i - 1]))) {
+            while (i < text.size() && std::isalnum(static_cast<unsigned char>(text[i]))) {
+                ++i;
+            }
+            continue;
+        }
+        std::size_t end = i + (negative ? 1 : 0);
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) {
+            ++end;
+        }
+        if (end < text.size() && std::isalpha(static_cast<unsigned char>(text[end]))) {
+            i = end;
+            continue;
+        }
+        codes.push_back(std::stoi(text.substr(i, end - i)));
+        i = end;
+    }
+    return codes;
+}
+
+// zrn.h documents each export's results for hosts; every code it names must
+// be one the table says that export returns.
+TEST(ResultTable, PublicHeaderNamesOnlyCodesTheExportReturns) {
+    std::ifstream in(std::string(ZRN_SOURCE_DIR) + "/include/zrn.h");
+    ASSERT_TRUE(in) << "include/zrn.h not found";
+    std::ostringstream content;
+    content << in.rdbuf();
+    const std::string header = content.str();
+    for (Export which : exportsInOrder()) {
+        const std::string name(exportName(which));
+        const auto codes = headerResults(header, name);
+        EXPECT_FALSE(codes.empty()) << name;
+        for (std::int32_t code : codes) {
+            const Row* row = find(code);
+            ASSERT_NE(row, nullptr) << "zrn.h names " << code << " for " << name;
+            EXPECT_TRUE(row->returnedBy(which))
+                << "zrn.h says " << name << " returns " << code << "; the table does not";
+        }
     }
 }
 
