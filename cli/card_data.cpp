@@ -189,7 +189,10 @@ std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
     CardSession& session, const images::CardImages& target, const images::CardImages& before,
     images::Parts parts, const char* what) {
     images::WriteReport report;
-    session.beginWrite(std::string("the ") + what);
+    const images::Differences differences = images::countDifferences(before, target);
+    if (differences.records + differences.pieces > 0) {
+        session.beginWrite(std::string("the ") + what);
+    }
     {
         Progress progress(std::string("writing the ") + what,
                           parts.phonebook ? phonebookWriteCommands(session.room())
