@@ -155,6 +155,10 @@ TEST_P(Sweep, OneFaultAtEveryCommandNeverGivesADifferentSuccess) {
             }
         }
     }
+    std::cout << commandName(command()) << ": " << clean.commands << " commands x "
+              << std::size(kFaults) << " faults: " << failures << " runs failed (exit 2), "
+              << std::size(kFaults) * clean.commands - failures
+              << " ended with the fault-free result\n";
     EXPECT_TRUE(wrong.empty()) << wrong.size() << " run(s) broke a promise:\n"
                                << test::firstLines(wrong, 25);
     // The sweep reached the card: most faults must be reported.
