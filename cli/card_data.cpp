@@ -62,6 +62,18 @@ Bytes freeRecord() {
     return r;
 }
 
+// After a write that went through, a failed read is a check that could not
+// be made, not a card left as it was.
+std::string readFailureAdvice(const CardSession& session, const std::string& what) {
+    if (session.wroteCard()) {
+        return what +
+               " The write went through (the card accepted every command), but it "
+               "could not be read back, so it was not checked. Read it again with zrn "
+               "show, or restore the backup.";
+    }
+    return what + " Check the card in the reader and try again; nothing was changed.";
+}
+
 std::string describeRecord(const StoredSms& s) {
     return s.store + " message " + std::to_string(s.position);
 }
@@ -171,12 +183,20 @@ std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
     const char* what) {
     images::WriteReport report;
     images::ReadBack back;
+    const images::Differences differences = images::countDifferences(before, target);
+    const bool writing = differences.records + differences.pieces > 0;
+    if (writing) {
+        session.beginWrite(std::string("the ") + what);
+    }
     {
         // The bar counts the plan's commands: the write and the read-back.
         Progress progress(std::string("writing the ") + what,
                           images::planWrite(before, target).commands());
         report = images::writeDifferences(before, target);
         if (report.complete) {
+            if (writing) {
+                session.endWrite();
+            }
             back = images::readBackWritten(target, report);
         }
     }
@@ -425,8 +445,7 @@ MessagesSnapshot readMessages(CardSession& session) {
     }
     if (stream.result != 0) {
         failLibrary("ReadSMS", stream.result,
-                    "The messages could not be read. Check the card and try again; nothing was "
-                    "changed.");
+                    readFailureAdvice(session, "The messages could not be read."));
     }
     auto stored = parseSmsStream(stream.bytes);
     if (!stored) {

@@ -5,14 +5,20 @@
 #include <unistd.h>
 #include <winscard.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 #include "cli/atomic_file.h"
 #include "cli/command_counter.h"
 #include "cli/errors.h"
+#include "cli/interrupt.h"
+#include "cli/select_guard.h"
 #include "cli/text/terminal.h"
+#include "cli/trace.h"
 #include "core/card.h"
 #include "sim/card_image.h"
 #include "sim/sim_card.h"
@@ -130,6 +136,30 @@ std::string promptPin() {
     return pin;
 }
 
+// A word for the shell: quoted when it holds anything but plain characters.
+std::string shellWord(const std::string& word) {
+    if (!word.empty() &&
+        word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                               "._-/+:=@") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (const char c : word) {
+        if (c == '\'') {
+            quoted.append("'\\''");
+        } else {
+            quoted.push_back(c);
+        }
+    }
+    return quoted + "'";
+}
+
+[[noreturn]] void failInUse(const std::string& reader, const std::string& why) {
+    fail(kExitCard, "the card in \"" + reader + "\" is in use by another program (" + why +
+                        "); nothing was read or written. Close the other program, or wait "
+                        "for it to finish, and run again.");
+}
+
 void wipe(std::string& secret) {
     volatile char* p = secret.data();
     for (std::size_t i = 0; i < secret.size(); ++i) {
@@ -162,6 +192,7 @@ std::unique_ptr<CardSession> CardSession::open(const SessionOptions& options) {
     session->presentPin(options);
     session->connectLibrary();
     session->readRoom();
+    session->readStartFacts();
     return session;
 }
 
@@ -177,6 +208,9 @@ CardSession::~CardSession() {
     }
     if (counter_) {
         core::useTransport(previousTransport_);
+    }
+    if (inTransaction_) {
+        SCardEndTransaction(static_cast<SCARDHANDLE>(handle_), SCARD_LEAVE_CARD);
     }
     if (handle_ != 0 && !simulated()) {
         SCardDisconnect(static_cast<SCARDHANDLE>(handle_), SCARD_LEAVE_CARD);
@@ -198,12 +232,42 @@ void CardSession::openSimulator(const SessionOptions& options) {
     source_ = "simulator: " + options.simImage;
     atr_ = simulator_->card.image().atr;
     handle_ = sim::kSimulatedHandle;
-    useTransport(simulator_->reader);
+    restorePrefix_ = "zrn --sim " + shellWord(options.simImage);
+    useTransport(simulator_->reader, options);
 }
 
-void CardSession::useTransport(core::Transport& base) {
-    counter_ = std::make_unique<CountingTransport>(base);
+void CardSession::useTransport(core::Transport& base, const SessionOptions& options) {
+    core::Transport* card = &base;
+    if (options.wrapCard) {
+        wrapped_ = options.wrapCard(*card);
+        card = wrapped_.get();
+    }
+    if (!options.tracePath.empty()) {
+        trace_ = std::make_unique<TraceTransport>(*card, options.tracePath);
+        card = trace_.get();
+    }
+    guard_ = std::make_unique<SelectGuard>(*card);
+    interrupt_ = std::make_unique<InterruptTransport>(*guard_);
+    counter_ = std::make_unique<CountingTransport>(*interrupt_);
     previousTransport_ = core::useTransport(counter_.get());
+}
+
+void CardSession::beginWrite(const std::string& what) {
+    if (pendingSignal() != 0) {
+        fail(kExitCard, "stopped before writing; nothing was written");
+    }
+    writing_ = true;
+    beginWritePhase(what);
+}
+
+void CardSession::endWrite() {
+    wrote_ = true;
+    writing_ = false;
+    endWritePhase();
+}
+
+void CardSession::noteBackup(const std::string& path) {
+    writeState().restoreCommand = restorePrefix_ + " restore " + shellWord(path);
 }
 
 void CardSession::openReader(const SessionOptions& options) {
@@ -239,20 +303,118 @@ void CardSession::openReader(const SessionOptions& options) {
                                  "\"; zrn readers lists them with their index");
         }
     }
-    SCARDHANDLE handle = 0;
-    DWORD protocol = 0;
-    const LONG rv = SCardConnect(context.get(), chosen->name.c_str(), SCARD_SHARE_SHARED,
-                                 SCARD_PROTOCOL_T0, &handle, &protocol);
-    if (rv != SCARD_S_SUCCESS) {
-        fail(kExitCard, "cannot connect to the card in \"" + chosen->name + "\" with T=0 (" +
-                            pcscError(rv) + "). Check that a SIM sits in the reader.");
-    }
-    handle_ = static_cast<CardHandle>(handle);
     source_ = chosen->name;
     atr_ = chosen->atr;
-    context_ = static_cast<long>(context.release());
+    restorePrefix_ = "zrn --reader " + shellWord(source_);
+    claimCard(options);
     pcsc_ = core::makePcscTransport();
-    useTransport(*pcsc_);
+    useTransport(*pcsc_, options);
+}
+
+namespace {
+
+// The card taken for one command: a context of its own, the connection and a
+// transaction. Filled by a thread that may wait inside pcsc-lite.
+struct CardClaim {
+    std::atomic<bool> done{false};
+    SCARDCONTEXT context = 0;
+    SCARDHANDLE handle = 0;
+    LONG rv = SCARD_S_SUCCESS;
+    bool connected = false;
+
+    void take(const std::string& reader) {
+        rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context);
+        if (rv != SCARD_S_SUCCESS) {
+            return;
+        }
+        DWORD protocol = 0;
+        rv = SCardConnect(context, reader.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
+                          &protocol);
+        if (rv != SCARD_S_SUCCESS) {
+            return;
+        }
+        connected = true;
+        rv = SCardBeginTransaction(handle);
+    }
+    void release() {
+        if (connected) {
+            SCardDisconnect(handle, SCARD_LEAVE_CARD);
+        }
+        if (context != 0) {
+            SCardReleaseContext(context);
+        }
+    }
+};
+
+}  // namespace
+
+// The whole command runs in one PC/SC transaction: no other program's
+// command reaches the card between two of ours. pcsc-lite waits without limit
+// for a card another program holds in a transaction (SCardConnect and
+// SCardBeginTransaction both do), so the card is taken on a thread of its
+// own and the wait is bounded here.
+void CardSession::claimCard(const SessionOptions& options) {
+    auto claim = std::make_shared<CardClaim>();
+    std::thread([claim, reader = source_] {
+        claim->take(reader);
+        claim->done.store(true, std::memory_order_release);
+    }).detach();
+    const auto deadline = std::chrono::steady_clock::now() + options.cardWait;
+    while (!claim->done.load(std::memory_order_acquire) &&
+           std::chrono::steady_clock::now() < deadline && pendingSignal() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!claim->done.load(std::memory_order_acquire)) {
+        // The thread still waits inside pcsc-lite; what it holds is left to
+        // the end of the process.
+        if (pendingSignal() != 0) {
+            fail(kExitCard, "stopped while waiting for the card; nothing was read or written");
+        }
+        failInUse(source_, "it kept the card for more than " +
+                               std::to_string(options.cardWait.count()) + " s");
+    }
+    if (claim->rv != SCARD_S_SUCCESS) {
+        const LONG rv = claim->rv;
+        const bool connected = claim->connected;
+        claim->release();
+        if (rv == static_cast<LONG>(SCARD_E_SHARING_VIOLATION)) {
+            failInUse(source_, "it holds the card for itself");
+        }
+        fail(kExitCard, std::string(connected ? "cannot take the card in \""
+                                              : "cannot connect to the card in \"") +
+                            source_ + "\" with T=0 (" + pcscError(rv) +
+                            "); nothing was read or written. Check that a SIM sits in the "
+                            "reader.");
+    }
+    context_ = static_cast<long>(claim->context);
+    handle_ = static_cast<CardHandle>(claim->handle);
+    inTransaction_ = true;
+}
+
+// What the commands build on, read when the session starts: the geometry the
+// connection stored must be the card's shape read once more, the layout the
+// room names the shape's; the ICCID is kept to compare with a later read.
+void CardSession::readStartFacts() {
+    const core::CardShape connected = core::connectedShape();
+    shape_ = core::cardShape();
+    const bool layoutsAgree = room_.extended == (shape_.layout == core::Layout::kExtended);
+    if (!shape_.sameAs(connected) || !layoutsAgree) {
+        fail(kExitCard,
+             "the card gave different answers when its layout and geometry were read twice "
+             "(a card or reader fault); nothing was read or written. Check the card and the "
+             "reader and run again.");
+    }
+    iccid_ = readIccidOrFail();
+}
+
+std::string CardSession::readIccidOrFail() {
+    const std::optional<std::string> iccid = core::readIccid();
+    if (!iccid) {
+        fail(kExitCard,
+             "the card failed while its ICCID was read; nothing was written. Check the card "
+             "and the reader and run again.");
+    }
+    return *iccid;
 }
 
 void CardSession::readChvState() {
@@ -333,6 +495,14 @@ void CardSession::connectLibrary() {
 
 void CardSession::readRoom() {
     const core::CardRoom card = core::room();
+    if (card.layout != core::Layout::kUnknown && !(core::room() == card)) {
+        // Read twice: one answer that went wrong must not pass for the card's
+        // own (a store read as absent would be backed up as empty).
+        fail(kExitCard,
+             "the card gave different answers when its files were described twice (a card or "
+             "reader fault); nothing was read or written. Check the card and the reader and "
+             "run again.");
+    }
     if (card.layout == core::Layout::kUnknown) {
         fail(kExitCard,
              "the card failed while its phone-book layout was being read (a card or reader "
@@ -359,7 +529,12 @@ void CardSession::readRoom() {
 }
 
 std::string CardSession::iccid() {
-    return core::iccid();
+    if (readIccidOrFail() != iccid_) {
+        fail(kExitCard,
+             "the card gave two different ICCIDs in one session (a card or reader fault); "
+             "nothing was written. Run again.");
+    }
+    return iccid_;
 }
 
 std::string CardSession::configText() {

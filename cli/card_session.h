@@ -3,7 +3,9 @@
 // One card for the length of a command: a PC/SC reader or a simulator image,
 // CHV1 handled once, the library connected, and what the card can hold.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +28,12 @@ struct SessionOptions {
     std::string simImage;  // a card image file instead of a reader
     std::string pinEnv;    // environment variable holding the PIN
     bool forceLastAttempt = false;
+    std::string tracePath;  // --trace: every exchange, one line each
+    // How long to wait for a card another program is using.
+    std::chrono::seconds cardWait{10};
+    // Puts a transport of the caller's between the card and everything else
+    // (the tests' fault injection); not reachable from the command line.
+    std::function<std::unique_ptr<core::Transport>(core::Transport& card)> wrapCard;
 };
 
 struct ReaderInfo {
@@ -67,11 +75,27 @@ class CardSession {
     const char* layoutName() const { return room_.extended ? "extended" : "standard"; }
     const PhonebookRoom& room() const { return room_; }
     const MessageStores& stores() const { return stores_; }
+    // The ICCID read when the session started, checked by a second read.
     std::string iccid();
     std::string configText();
 
     // A write reached the card: a simulator image is saved when the session ends.
     void markWritten() { written_ = true; }
+    // Before a write: from here on signals only stop the write after the
+    // command in flight. `what` names the write for messages ("the phone
+    // book"). The card's layout, geometry and option flags were checked
+    // against those read when the session started by the reading of its
+    // files that every write begins with (in the same PC/SC transaction),
+    // so nothing is sent for that here.
+    void beginWrite(const std::string& what);
+    // Every write call has returned success; a failure after this (the
+    // read-back) cannot mean that nothing was changed.
+    void endWrite();
+    bool writing() const { return writing_; }
+    // Every write call of the session returned success.
+    bool wroteCard() const { return wrote_; }
+    // The backup taken before the write: its path is the restore command's.
+    void noteBackup(const std::string& path);
     // Saves the simulator image now (no-op for a reader).
     void save();
     // The simulated card of a --sim session (nullptr for a reader), for tests
@@ -83,16 +107,26 @@ class CardSession {
     void openSimulator(const SessionOptions& options);
     void openReader(const SessionOptions& options);
     // Puts `base`, wrapped in the command counter, beneath the card channel.
-    void useTransport(core::Transport& base);
+    void useTransport(core::Transport& base, const SessionOptions& options);
+    void claimCard(const SessionOptions& options);
     void readChvState();
     void presentPin(const SessionOptions& options);
     void connectLibrary();
     void readRoom();
+    void readStartFacts();
+    std::string readIccidOrFail();
 
     struct Simulator;
     std::unique_ptr<Simulator> simulator_;
     std::unique_ptr<core::Transport> pcsc_;
+    std::unique_ptr<core::Transport> wrapped_;
+    std::unique_ptr<core::Transport> trace_;
+    std::unique_ptr<core::Transport> guard_;
+    std::unique_ptr<core::Transport> interrupt_;
     std::unique_ptr<CountingTransport> counter_;
+    core::CardShape shape_;
+    std::string iccid_;
+    std::string restorePrefix_;  // "zrn --sim IMAGE" or "zrn --reader NAME"
     core::Transport* previousTransport_ = nullptr;
     std::string simImage_;
     std::string source_;
@@ -103,6 +137,9 @@ class CardSession {
     CardHandle handle_ = 0;
     long context_ = 0;
     bool written_ = false;
+    bool writing_ = false;
+    bool wrote_ = false;
+    bool inTransaction_ = false;
 };
 
 }  // namespace zrn::cli

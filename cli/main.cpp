@@ -2,11 +2,13 @@
 // a GSM SIM, in a PC/SC reader or in a simulator card image.
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <functional>
 #include <iostream>
 
 #include "cli/commands/commands.h"
 #include "cli/errors.h"
+#include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "cli/text/terminal.h"
 
@@ -56,6 +58,12 @@ int main(int argc, char** argv) {
                    "Environment variable holding the PIN (CHV1); otherwise a prompt without echo");
     app.add_flag("--force-last-attempt", global.session.forceLastAttempt,
                  "Present the PIN even when the card has one attempt left");
+    app.add_option("--trace", global.session.tracePath,
+                   "Write every exchange with the card to FILE, one line each (PINs masked)");
+    int cardWait = 10;
+    app.add_option("--card-wait", cardWait,
+                   "Seconds to wait for a card another program is using (default 10)")
+        ->check(CLI::Range(1, 3600));
     app.add_flag_callback(
         "--no-progress", [] { Progress::setEnabled(false); }, "Never draw a progress bar");
 
@@ -136,14 +144,10 @@ int main(int argc, char** argv) {
         const int rv = app.exit(e);
         return rv == 0 ? kExitOk : kExitUsage;
     }
-    try {
-        return action ? action() : kExitUsage;
-    } catch (const CliError& e) {
-        // Errors may quote a name from the card or a line from a file.
-        std::cerr << "zrn: " << zrn::cli::text::terminalLines(e.what()) << "\n";
-        return e.exitCode();
-    } catch (const std::exception& e) {
-        std::cerr << "zrn: " << zrn::cli::text::terminalLines(e.what()) << "\n";
-        return kExitCard;
+    if (!action) {
+        return kExitUsage;
     }
+    global.session.cardWait = std::chrono::seconds(cardWait);
+    installSignalHandlers();
+    return runCommand(action);
 }

@@ -166,14 +166,67 @@ CardRoom room() {
     return room;
 }
 
-std::string iccid() {
+namespace {
+
+CardShape shapeOf(const PhonebookGeometry& g) {
     auto& channel = cardChannel();
-    if (!channel::DescribeFile(channel, channel::files::kIccid)) {
+    CardShape shape;
+    shape.layout = layoutOf(probeLayout(channel, g));
+    const auto adn = channel::DescribeFile(channel, channel::files::kAdn).info;
+    if (shape.layout == Layout::kUnknown || !adn) {
+        return shape;
+    }
+    shape.adnRecordLength = adn->recordLength;
+    shape.adnCount = g.adnCount;
+    shape.smsCount = g.smsCount;
+    shape.whole = true;
+    if (shape.layout != Layout::kExtended) {
+        // The directory and the configuration's fields belong to the
+        // extended layout only.
+        return shape;
+    }
+    shape.phonebookDirectory = g.phonebookDirectory;
+    shape.nameSlotLength = g.nameSlotLength;
+    shape.numberSlotLength = g.numberSlotLength;
+    shape.nameSlotCount = g.nameSlotCount;
+    shape.numberSlotCount = g.numberSlotCount;
+    shape.groupCount = g.groupCount;
+    shape.groupNameLength = g.groupNameLength;
+    shape.adiCount = g.adiCount;
+    shape.adiRecordLength = g.adiRecordLength;
+    shape.capacity6 = g.capacity6;
+    shape.capacity7 = g.capacity7;
+    shape.adiTypeFlags = g.adiTypeFlags;
+    return shape;
+}
+
+}  // namespace
+
+CardShape cardShape() {
+    PhonebookGeometry g;
+    if (!ReadCardGeometry(cardChannel(), g)) {
         return {};
+    }
+    return shapeOf(g);
+}
+
+CardShape connectedShape() {
+    return shapeOf(phonebookGeometry());
+}
+
+std::string iccid() {
+    return readIccid().value_or(std::string());
+}
+
+std::optional<std::string> readIccid() {
+    auto& channel = cardChannel();
+    const auto described = channel::DescribeFile(channel, channel::files::kIccid);
+    if (!described) {
+        return described.path.notFound() ? std::optional<std::string>("") : std::nullopt;
     }
     const channel::Response read = channel.readBinary(0, 10);
     if (!read.isOk()) {
-        return {};
+        return std::nullopt;
     }
     std::string digits;
     for (const std::uint8_t byte :
@@ -223,6 +276,30 @@ VerifyResult verifyChv1(std::string_view pin) {
         result.verdict = Verification::kRefused;
     }
     return result;
+}
+
+CommandKind commandKind(ByteView command) {
+    using Ins = channel::Apdu::Instruction;
+    constexpr std::size_t kIns = 1;
+    if (command.size() <= kIns) {
+        return CommandKind::kOther;
+    }
+    switch (command[kIns]) {
+        case Ins::kSelect:
+            return CommandKind::kSelect;
+        case Ins::kUpdateBinary:
+            return CommandKind::kUpdateBinary;
+        case Ins::kUpdateRecord:
+            return CommandKind::kUpdateRecord;
+        case Ins::kVerifyChv:
+        case Ins::kChangeChv:
+        case Ins::kDisableChv:
+        case Ins::kEnableChv:
+        case Ins::kUnblockChv:
+            return CommandKind::kChv;
+        default:
+            return CommandKind::kOther;
+    }
 }
 
 std::string errorMessage(std::int32_t code) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,12 +90,50 @@ struct CardRoom {
     bool extraFile = false;
     std::size_t extraRecords = 0;
     bool extraIndex = false;
+
+    bool operator==(const CardRoom&) const = default;
 };
 
 CardRoom room();
 
+// What a write depends on, read afresh from the card: the layout, the
+// phone-book geometry (record counts, the configuration file) and the option
+// flags. Taken when a session starts and again before it writes; two shapes
+// that differ mean another program changed the card in between.
+struct CardShape {
+    bool whole = false;  // every read succeeded; a partial shape equals nothing
+    Layout layout = Layout::kUnknown;
+    std::uint16_t phonebookDirectory = 0;
+    std::int32_t adnCount = 0;
+    std::int32_t smsCount = 0;
+    std::int32_t nameSlotLength = 0;
+    std::int32_t numberSlotLength = 0;
+    std::int32_t nameSlotCount = 0;
+    std::int32_t numberSlotCount = 0;
+    std::int32_t groupCount = 0;
+    std::int32_t groupNameLength = 0;
+    std::int32_t adiCount = 0;
+    std::int32_t adiRecordLength = 0;
+    std::int32_t capacity6 = 0;
+    std::int32_t capacity7 = 0;
+    std::uint8_t adiTypeFlags = 0;
+    std::size_t adnRecordLength = 0;
+
+    bool sameAs(const CardShape& other) const { return whole && other.whole && *this == other; }
+    bool operator==(const CardShape&) const = default;
+};
+
+// Reads the shape without touching what the connection stored.
+CardShape cardShape();
+// The shape as the connection stored it (the layout and EF_ADN's record
+// length are read again): equal to cardShape() unless a read went wrong.
+CardShape connectedShape();
+
 // EF_ICCID's digits; empty when the card does not give them.
 std::string iccid();
+// The same, telling a card without EF_ICCID (an empty string) from a card
+// that failed while it was read (nothing).
+std::optional<std::string> readIccid();
 
 struct ChvStatus {
     bool known = false;    // the card answered the status request
@@ -120,6 +159,11 @@ struct VerifyResult {
 
 // VERIFY CHV1 with `pin` (digits, padded with FF); the command bytes are wiped.
 VerifyResult verifyChv1(std::string_view pin);
+
+// What a command APDU is, for the tool's trace and its account of what a
+// write reached: only the instruction byte and the header are looked at.
+enum class CommandKind { kSelect, kUpdateBinary, kUpdateRecord, kChv, kOther };
+CommandKind commandKind(ByteView command);
 
 // GetErrMsg's text for `code`, still in code page 936.
 std::string errorMessage(std::int32_t code);

@@ -116,6 +116,7 @@ void saveBackupBeforeWrite(CardSession& session, const ImportOptions& options,
                            const CardCopy& copy) {
     if (!options.noBackup) {
         const std::string path = saveBackup(session, options.backup, copy);
+        session.noteBackup(path);
         std::cerr << "backup of the card written to " << path << "\n";
     }
 }
