@@ -98,8 +98,8 @@ CardRoom room();
 
 // What a write depends on, read afresh from the card: the layout, the
 // phone-book geometry (record counts, the configuration file) and the option
-// flags. Taken when a session starts and again before it writes; two shapes
-// that differ mean another program changed the card in between.
+// flags. Taken twice when a session starts; two shapes that differ mean the
+// card or the reader did not answer the same twice.
 struct CardShape {
     bool whole = false;  // every read succeeded; a partial shape equals nothing
     Layout layout = Layout::kUnknown;
