@@ -10,6 +10,7 @@
 #include "cli/errors.h"
 #include "cli/formats/json_format.h"
 #include "cli/image_json.h"
+#include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "cli/text/terminal.h"
 #include "core/card.h"
@@ -204,11 +205,10 @@ std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
         session.markWritten();
     }
     if (!report.complete) {
-        fail(kExitCard, report.failure +
-                            (report.anythingWritten()
-                                 ? ". The card may now hold a partly written " + std::string(what) +
-                                       ": restore the backup with zrn restore BACKUP."
-                                 : ". Nothing was written to the card."));
+        fail(kExitCard, report.failure + (report.anythingWritten()
+                                              ? ". The card may now hold a partly written " +
+                                                    std::string(what) + "; " + restoreAdvice() + "."
+                                              : ". Nothing was written to the card."));
     }
     if (back.readFailed) {
         fail(kExitCard, "the " + std::string(what) + " was written (" +
@@ -218,8 +218,8 @@ std::pair<images::WriteReport, images::CardImages> writeAndReadBack(
                             ". The check could not be made; read the card again with zrn show.");
     }
     if (back.difference) {
-        fail(kExitCard, "the card does not hold what was written: " + *back.difference +
-                            ". Restore the backup with zrn restore BACKUP, or write again.");
+        fail(kExitCard, "the card does not hold what was written: " + *back.difference + "; " +
+                            restoreAdvice() + ".");
     }
     // What the card now holds: the files as they were, with what was written
     // (and read back the same) over them.
@@ -376,8 +376,8 @@ void writePhonebook(CardSession& session, const PhonebookWrite& write,
     const auto [report, back] = writeAndReadBack(session, write.target, before, "phone book");
     const PhonebookSnapshot read = phonebookOf(back);
     if (auto difference = firstDifference(encoded.raw, read.raw, session.room())) {
-        fail(kExitCard, "the card does not hold what was written: " + *difference +
-                            ". Restore the backup with zrn restore BACKUP, or write again.");
+        fail(kExitCard, "the card does not hold what was written: " + *difference + "; " +
+                            restoreAdvice() + ".");
     }
     // A simulator image is the card: the write is done once the file holds it.
     if (report.anythingWritten()) {

@@ -137,6 +137,12 @@ WriteState& writeState() {
     return state;
 }
 
+std::string restoreAdvice() {
+    const std::string& command = writeState().restoreCommand;
+    return command.empty() ? "no backup was saved (--no-backup): write it again"
+                           : "to put back what it held before, run: " + command;
+}
+
 void beginWritePhase(const std::string& what) {
     WriteState& state = writeState();
     state.what = what;

@@ -57,6 +57,9 @@ struct WriteState {
     WriteAccount account;
 };
 WriteState& writeState();
+// What puts back what the card held before this command's write: the exact
+// restore command of the backup taken first, or, without one, to write again.
+std::string restoreAdvice();
 // Starts a write: signals are from now on only noted.
 void beginWritePhase(const std::string& what);
 void endWritePhase();

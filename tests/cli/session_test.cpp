@@ -124,6 +124,21 @@ TEST_F(Session, ASignalDuringAWriteStopsAfterTheCommandInFlightAndSaysHowToResto
     }
 }
 
+// A card that fails in the middle of a write: exit 2, the partial write
+// named, and the exact command that puts the backup back.
+TEST_F(Session, ACardFailureDuringAWriteNamesTheRestoreCommand) {
+    test::Run clean;
+    const sim::CardImage written = cleanResult(clean);
+    ASSERT_TRUE(clean.firstUpdate.has_value());
+    const test::Run run = import(test::FaultAt::Plan{*clean.firstUpdate + 1, test::kFaults[3]});
+    EXPECT_EQ(run.exitCode, kExitCard) << run.err;
+    EXPECT_NE(run.err.find("may now hold a partly written phone book"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("restore " + ws_.path("before.json")), std::string::npos) << run.err;
+    EXPECT_NE(card(), original_);
+    EXPECT_NE(card(), written);
+}
+
 TEST_F(Session, ASignalBeforeTheWriteWritesNothing) {
     for (const std::size_t at : {3u, 40u, 120u}) {
         SCOPED_TRACE("SIGINT at command " + std::to_string(at));
